@@ -1,0 +1,147 @@
+// The bridge's only window onto the operating system. Everything above this layer is
+// platform-neutral; win32/ and posix/ each implement this header in full.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace vx::platform {
+
+// ---- Dynamic libraries -------------------------------------------------------------
+
+using LibraryHandle = void*;
+
+// File name appended to the directory that Java names: "\VeltrixAPI_x64.dll" on Windows,
+// "/libVeltrixAPI_x64.so" on Linux, "/libVeltrixAPI_x64.dylib" on macOS.
+const char* ServiceLibrarySuffix();
+
+// Opens a library by path (LoadLibraryA / dlopen RTLD_NOW|RTLD_LOCAL). Null on failure.
+LibraryHandle OpenLibrary(const char* path);
+
+// After a failed OpenLibrary on the same thread: a non-zero code (GetLastError on
+// Windows; a stable code derived from errno or the loader's message on POSIX) and the
+// loader's own text ("" where the platform gives none).
+struct LoadError {
+  int code;
+  std::string text;
+};
+LoadError LastLoadError();
+
+// The address of `name` exported by the library itself, or null. On POSIX a symbol that
+// the library merely inherits from one of its dependencies does not count.
+void* FindSymbol(LibraryHandle library, const char* name);
+
+void CloseLibrary(LibraryHandle library);
+
+// ---- Code pages ----------------------------------------------------------------------
+
+// The process's narrow ("ANSI") code page, or UTF-8.
+enum class CodePage { Ansi, Utf8 };
+
+// MultiByteToWideChar with flags 0: converts `length` bytes (no terminator implied).
+// With capacity 0 it measures: returns the UTF-16 units the text needs. Otherwise writes
+// at most `capacity` units and returns the number written, or 0 when they do not fit.
+// Invalid input bytes become U+FFFD.
+int MultiByteToWide(CodePage page, const char* text, int length, char16_t* out, int capacity);
+
+// WideCharToMultiByte with flags 0 and no default character: as above in the other
+// direction. Characters the code page cannot represent become its default character.
+int WideToMultiByte(CodePage page, const char16_t* text, int length, char* out, int capacity);
+
+// True when the narrow code page is UTF-8 itself (conversions between the two are then
+// the identity on valid text).
+bool AnsiIsUtf8();
+
+// ---- Local time ----------------------------------------------------------------------
+
+struct LocalTime {
+  int year;
+  int month;
+  int day;
+  int hour;
+  int minute;
+  int second;
+};
+LocalTime GetLocalTime();
+
+// ---- Synchronisation -----------------------------------------------------------------
+
+// A Windows mutex: Lock blocks without a time limit.
+class Mutex {
+ public:
+  Mutex();
+  ~Mutex();
+  Mutex(const Mutex&) = delete;
+  Mutex& operator=(const Mutex&) = delete;
+  void Lock();
+  void Unlock();
+  bool Valid() const;
+
+ private:
+  friend class AutoResetEvent;
+  void* m_impl;
+};
+
+// Holds a Mutex for one scope.
+class ScopedLock {
+ public:
+  explicit ScopedLock(Mutex& mutex) : m_mutex(mutex) { m_mutex.Lock(); }
+  ~ScopedLock() { m_mutex.Unlock(); }
+  ScopedLock(const ScopedLock&) = delete;
+  ScopedLock& operator=(const ScopedLock&) = delete;
+
+ private:
+  Mutex& m_mutex;
+};
+
+// A Windows auto-reset event, created not signalled: Set wakes at most one waiter, and a
+// Set with nobody waiting stays set until the next wait consumes it.
+class AutoResetEvent {
+ public:
+  AutoResetEvent();
+  ~AutoResetEvent();
+  AutoResetEvent(const AutoResetEvent&) = delete;
+  AutoResetEvent& operator=(const AutoResetEvent&) = delete;
+  void Set();
+  void Wait();
+  bool Valid() const;
+
+  // SignalObjectAndWait(mutex, event): releases `held` (which the caller owns) and starts
+  // waiting on this event in one step, so no Set can fall between the two. Returns with
+  // `held` released; the caller locks it again.
+  void UnlockAndWait(Mutex& held);
+
+ private:
+  void* m_impl;
+};
+
+// A critical section: recursive, process-local.
+class CriticalSection {
+ public:
+  CriticalSection();
+  ~CriticalSection();
+  CriticalSection(const CriticalSection&) = delete;
+  CriticalSection& operator=(const CriticalSection&) = delete;
+  void Enter();
+  void Leave();
+
+ private:
+  void* m_impl;
+};
+
+// ---- Threads -------------------------------------------------------------------------
+
+using ThreadHandle = void*;
+using ThreadEntry = unsigned (*)(void* argument);
+
+// Creates a thread that will run entry(argument), suspended: it runs once ResumeThread is
+// called. Returns null on failure.
+ThreadHandle CreateThread(ThreadEntry entry, void* argument, std::uint32_t* threadId);
+void ResumeThread(ThreadHandle thread);
+// Waits without a time limit for the thread to end.
+void WaitThread(ThreadHandle thread);
+// Releases the handle; a thread not waited for is detached.
+void CloseThread(ThreadHandle thread);
+
+}  // namespace vx::platform

@@ -1,0 +1,465 @@
+// Code-page conversion on POSIX hosts, with the contracts of MultiByteToWideChar and
+// WideCharToMultiByte called with flags 0.
+//
+// The narrow ("ANSI") code page is the codeset of the calling thread's LC_CTYPE locale,
+// as nl_langinfo(CODESET) names it. UTF-8 (as either page) is converted by hand. The
+// ASCII codeset of the C locale is converted by hand too: bytes from 0x80 up are invalid.
+// Every other codeset goes through iconv to and from UTF-16 in host byte order, with one
+// pair of descriptors cached per thread.
+//
+// Every codeset handled here is an ASCII superset, as every Windows ANSI code page is:
+// glibc flags a charmap that is not as making a locale that is not ISO C compliant, and
+// ships none. So a run of bytes or units below 0x80 converts unit for byte by hand in
+// every codeset, and only the rest reaches iconv.
+//
+// Replacements, as Windows makes them:
+// - input bytes that do not decode become U+FFFD; for UTF-8, one U+FFFD per maximal
+//   subpart of an ill-formed sequence (the Unicode recommendation);
+// - a lone surrogate becomes U+FFFD when encoding UTF-8;
+// - a code point the ANSI codeset cannot represent, or a lone surrogate, becomes the
+//   default character '?', one per code point (a surrogate pair is one code point).
+#include <iconv.h>
+#include <langinfo.h>
+#include <strings.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstdint>
+#include <cstring>
+#include <string>
+
+#include "platform/platform.h"
+
+namespace vx::platform {
+
+namespace {
+
+constexpr char16_t kReplacement = 0xFFFD;
+constexpr char kDefaultChar = '?';
+
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
+constexpr const char* kUtf16 = "UTF-16BE";
+#else
+constexpr const char* kUtf16 = "UTF-16LE";  // x86-64 and AArch64 Linux/macOS
+#endif
+
+bool IsHighSurrogate(std::uint32_t unit) { return unit >= 0xD800 && unit <= 0xDBFF; }
+bool IsLowSurrogate(std::uint32_t unit) { return unit >= 0xDC00 && unit <= 0xDFFF; }
+
+// Where converted units go: the caller's buffer, or nowhere while measuring. A measuring
+// sink has room for INT_MAX units, so a result that an int cannot hold fails like one
+// that does not fit.
+template <typename Unit>
+class Sink {
+ public:
+  Sink(Unit* out, int capacity)
+      : m_out(capacity == 0 ? nullptr : out), m_capacity(capacity == 0 ? INT_MAX : capacity) {}
+
+  bool measuring() const { return m_out == nullptr; }
+  int count() const { return static_cast<int>(m_count); }
+  std::int64_t room() const { return m_capacity - m_count; }
+  Unit* next() const { return m_out + m_count; }
+
+  bool Put(Unit unit) {
+    if (m_count >= m_capacity) return false;
+    if (m_out != nullptr) m_out[m_count] = unit;
+    ++m_count;
+    return true;
+  }
+  bool Put(const Unit* units, int n) {
+    if (m_capacity - m_count < n) return false;
+    if (m_out != nullptr)
+      std::memcpy(m_out + m_count, units, sizeof(Unit) * static_cast<std::size_t>(n));
+    m_count += n;
+    return true;
+  }
+  // Appends `n` units that are below 0x80, one for each unit of `text`.
+  template <typename In>
+  bool PutAscii(const In* text, std::size_t n) {
+    if (static_cast<std::uint64_t>(m_capacity - m_count) < n) return false;
+    if (m_out != nullptr) {
+      Unit* out = m_out + m_count;
+      for (std::size_t i = 0; i < n; ++i) out[i] = static_cast<Unit>(text[i]);
+    }
+    m_count += static_cast<std::int64_t>(n);
+    return true;
+  }
+  // Counts units that were written straight into next().
+  bool Advance(std::int64_t n) {
+    if (m_capacity - m_count < n) return false;
+    m_count += n;
+    return true;
+  }
+
+ private:
+  Unit* m_out;
+  std::int64_t m_capacity;
+  std::int64_t m_count = 0;
+};
+
+// Length of the run of bytes below 0x80 that `text` starts with.
+std::size_t AsciiRun(const unsigned char* text, std::size_t length) {
+  constexpr std::uint64_t kHighBits = 0x8080808080808080ull;
+  std::size_t i = 0;
+  for (; i + sizeof(std::uint64_t) <= length; i += sizeof(std::uint64_t)) {
+    std::uint64_t word;
+    std::memcpy(&word, text + i, sizeof(word));
+    if ((word & kHighBits) != 0) break;
+  }
+  while (i < length && text[i] < 0x80) ++i;
+  return i;
+}
+
+// Length of the run of units below 0x80 that `text` starts with.
+std::size_t AsciiRun(const char16_t* text, std::size_t length) {
+  std::size_t i = 0;
+  while (i < length && text[i] < 0x80) ++i;
+  return i;
+}
+
+// ---- UTF-8 ---------------------------------------------------------------------------
+
+bool DecodeUtf8(const unsigned char* text, std::size_t length, Sink<char16_t>& sink) {
+  std::size_t i = 0;
+  while (i < length) {
+    const unsigned lead = text[i];
+    if (lead < 0x80) {
+      const std::size_t run = AsciiRun(text + i, length - i);
+      if (!sink.PutAscii(text + i, run)) return false;
+      i += run;
+      continue;
+    }
+    int trail;
+    std::uint32_t code;
+    unsigned low = 0x80;  // range of the first trail byte; later ones are 80..BF
+    unsigned high = 0xBF;
+    if (lead >= 0xC2 && lead <= 0xDF) {
+      trail = 1;
+      code = lead & 0x1Fu;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+      trail = 2;
+      code = lead & 0x0Fu;
+      if (lead == 0xE0) low = 0xA0;   // no overlong forms
+      if (lead == 0xED) high = 0x9F;  // no surrogates
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+      trail = 3;
+      code = lead & 0x07u;
+      if (lead == 0xF0) low = 0x90;   // no overlong forms
+      if (lead == 0xF4) high = 0x8F;  // nothing above U+10FFFF
+    } else {
+      if (!sink.Put(kReplacement)) return false;
+      ++i;
+      continue;
+    }
+    std::size_t j = i + 1;
+    bool complete = true;
+    for (int k = 0; k < trail; ++k, ++j) {
+      if (j >= length || text[j] < low || text[j] > high) {
+        complete = false;  // the maximal subpart i..j-1 becomes one U+FFFD
+        break;
+      }
+      code = (code << 6) | (text[j] & 0x3Fu);
+      low = 0x80;
+      high = 0xBF;
+    }
+    i = j;
+    if (!complete) {
+      if (!sink.Put(kReplacement)) return false;
+    } else if (code >= 0x10000) {
+      code -= 0x10000;
+      const char16_t pair[2] = {static_cast<char16_t>(0xD800 + (code >> 10)),
+                                static_cast<char16_t>(0xDC00 + (code & 0x3FF))};
+      if (!sink.Put(pair, 2)) return false;
+    } else {
+      if (!sink.Put(static_cast<char16_t>(code))) return false;
+    }
+  }
+  return true;
+}
+
+bool EncodeUtf8(const char16_t* text, std::size_t length, Sink<char>& sink) {
+  std::size_t i = 0;
+  while (i < length) {
+    std::uint32_t code = text[i];
+    if (code < 0x80) {
+      const std::size_t run = AsciiRun(text + i, length - i);
+      if (!sink.PutAscii(text + i, run)) return false;
+      i += run;
+      continue;
+    }
+    if (IsHighSurrogate(code) && i + 1 < length && IsLowSurrogate(text[i + 1])) {
+      code = 0x10000 + ((code - 0xD800) << 10) + (text[i + 1] - 0xDC00u);
+      i += 2;
+    } else {
+      if (IsHighSurrogate(code) || IsLowSurrogate(code)) code = kReplacement;
+      ++i;
+    }
+    char bytes[4];
+    int n;
+    if (code < 0x800) {
+      bytes[0] = static_cast<char>(0xC0 | (code >> 6));
+      bytes[1] = static_cast<char>(0x80 | (code & 0x3F));
+      n = 2;
+    } else if (code < 0x10000) {
+      bytes[0] = static_cast<char>(0xE0 | (code >> 12));
+      bytes[1] = static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+      bytes[2] = static_cast<char>(0x80 | (code & 0x3F));
+      n = 3;
+    } else {
+      bytes[0] = static_cast<char>(0xF0 | (code >> 18));
+      bytes[1] = static_cast<char>(0x80 | ((code >> 12) & 0x3F));
+      bytes[2] = static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+      bytes[3] = static_cast<char>(0x80 | (code & 0x3F));
+      n = 4;
+    }
+    if (!sink.Put(bytes, n)) return false;
+  }
+  return true;
+}
+
+// ---- ASCII (the C locale) ------------------------------------------------------------
+
+bool DecodeAscii(const unsigned char* text, std::size_t length, Sink<char16_t>& sink) {
+  std::size_t i = 0;
+  while (i < length) {
+    const std::size_t run = AsciiRun(text + i, length - i);
+    if (!sink.PutAscii(text + i, run)) return false;
+    i += run;
+    if (i < length) {
+      if (!sink.Put(kReplacement)) return false;
+      ++i;
+    }
+  }
+  return true;
+}
+
+bool EncodeAscii(const char16_t* text, std::size_t length, Sink<char>& sink) {
+  std::size_t i = 0;
+  while (i < length) {
+    const char16_t unit = text[i];
+    if (unit < 0x80) {
+      const std::size_t run = AsciiRun(text + i, length - i);
+      if (!sink.PutAscii(text + i, run)) return false;
+      i += run;
+      continue;
+    }
+    if (!sink.Put(kDefaultChar)) return false;
+    i += (IsHighSurrogate(unit) && i + 1 < length && IsLowSurrogate(text[i + 1])) ? 2u : 1u;
+  }
+  return true;
+}
+
+// ---- iconv ---------------------------------------------------------------------------
+
+const iconv_t kNoDescriptor = reinterpret_cast<iconv_t>(static_cast<std::intptr_t>(-1));
+
+// The calling thread's descriptors for one codeset; opened when first needed, replaced
+// when the locale names another codeset, closed when the thread ends.
+class IconvCache {
+ public:
+  IconvCache() = default;
+  ~IconvCache() { Close(); }
+  IconvCache(const IconvCache&) = delete;
+  IconvCache& operator=(const IconvCache&) = delete;
+
+  // Descriptor from `codeset` to UTF-16, or the other way; kNoDescriptor when iconv does
+  // not know the codeset. Its shift state is reset.
+  iconv_t Get(const char* codeset, bool toWide) {
+    if (m_codeset != codeset) {
+      Close();
+      m_codeset = codeset;
+    }
+    iconv_t& cd = toWide ? m_toWide : m_fromWide;
+    if (cd == kNoDescriptor) {
+      cd = toWide ? iconv_open(kUtf16, codeset) : iconv_open(codeset, kUtf16);
+    }
+    if (cd != kNoDescriptor) iconv(cd, nullptr, nullptr, nullptr, nullptr);
+    return cd;
+  }
+
+ private:
+  void Close() {
+    if (m_toWide != kNoDescriptor) iconv_close(m_toWide);
+    if (m_fromWide != kNoDescriptor) iconv_close(m_fromWide);
+    m_toWide = kNoDescriptor;
+    m_fromWide = kNoDescriptor;
+  }
+
+  std::string m_codeset;
+  iconv_t m_toWide = kNoDescriptor;
+  iconv_t m_fromWide = kNoDescriptor;
+};
+
+thread_local IconvCache t_iconv;
+
+// Runs iconv from *in into the sink: straight into the caller's buffer, or through a
+// scratch buffer while measuring. Returns true at the end of the input (*error 0) or at
+// an input error (*error EILSEQ or EINVAL, *in at the offending input); false when the
+// output does not fit.
+template <typename Unit>
+bool RunIconv(iconv_t cd, char** in, std::size_t* inLeft, Sink<Unit>& sink, int* error) {
+  char scratch[1024];
+  *error = 0;
+  for (;;) {
+    char* out;
+    std::size_t outLeft;
+    if (sink.measuring()) {
+      out = scratch;
+      outLeft = sizeof(scratch);
+    } else {
+      out = reinterpret_cast<char*>(sink.next());
+      outLeft = static_cast<std::size_t>(sink.room()) * sizeof(Unit);
+    }
+    char* const start = out;
+    const std::size_t before = *inLeft;
+    const std::size_t result = (*inLeft == 0) ? iconv(cd, nullptr, nullptr, &out, &outLeft)
+                                              : iconv(cd, in, inLeft, &out, &outLeft);
+    const int err = errno;
+    if (!sink.Advance(static_cast<std::int64_t>(out - start) /
+                      static_cast<std::int64_t>(sizeof(Unit)))) {
+      return false;
+    }
+    if (result != static_cast<std::size_t>(-1)) {
+      if (before == 0) return true;  // shift state flushed
+      continue;                      // input consumed: flush the shift state next
+    }
+    if (err == E2BIG && sink.measuring() && (out != start || *inLeft != before)) continue;
+    if (err == EILSEQ || err == EINVAL) {
+      *error = err;
+      return true;
+    }
+    return false;
+  }
+}
+
+bool DecodeIconv(iconv_t cd, const unsigned char* text, std::size_t length, Sink<char16_t>& sink) {
+  const std::size_t i = AsciiRun(text, length);
+  if (!sink.PutAscii(text, i)) return false;
+  char* in = const_cast<char*>(reinterpret_cast<const char*>(text + i));
+  std::size_t inLeft = length - i;
+  while (inLeft > 0) {
+    int error;
+    if (!RunIconv(cd, &in, &inLeft, sink, &error)) return false;
+    if (error == 0) break;
+    // An invalid byte, or an incomplete sequence at the end: one U+FFFD for its first
+    // byte, then go on with the next.
+    if (!sink.Put(kReplacement)) return false;
+    ++in;
+    --inLeft;
+  }
+  return true;
+}
+
+bool EncodeIconv(iconv_t cd, const char16_t* text, std::size_t length, Sink<char>& sink) {
+  const std::size_t i = AsciiRun(text, length);
+  if (!sink.PutAscii(text, i)) return false;
+  char* in = const_cast<char*>(reinterpret_cast<const char*>(text + i));
+  std::size_t inLeft = (length - i) * sizeof(char16_t);
+  while (inLeft > 0) {
+    int error;
+    if (!RunIconv(cd, &in, &inLeft, sink, &error)) return false;
+    if (error == 0) break;
+    // A code point the codeset lacks, or a lone surrogate: one default character.
+    const std::size_t at =
+        static_cast<std::size_t>(in - reinterpret_cast<const char*>(text)) / sizeof(char16_t);
+    const std::size_t skip =
+        (IsHighSurrogate(text[at]) && at + 1 < length && IsLowSurrogate(text[at + 1])) ? 2u : 1u;
+    if (!sink.Put(kDefaultChar)) return false;
+    in += skip * sizeof(char16_t);
+    inLeft -= skip * sizeof(char16_t);
+  }
+  return true;
+}
+
+// ---- The ANSI codeset ----------------------------------------------------------------
+
+enum class Codeset { Utf8, Ascii, Other };
+
+bool SameName(const char* a, const char* b) { return strcasecmp(a, b) == 0; }
+
+Codeset Classify(const char* name) {
+  if (name == nullptr || *name == '\0') return Codeset::Ascii;
+  if (SameName(name, "UTF-8") || SameName(name, "UTF8")) return Codeset::Utf8;
+  if (SameName(name, "ANSI_X3.4-1968") || SameName(name, "US-ASCII") || SameName(name, "ASCII")) {
+    return Codeset::Ascii;
+  }
+  return Codeset::Other;
+}
+
+const char* AnsiCodeset() { return nl_langinfo(CODESET); }
+
+// Windows' argument rules: a null text, a zero or invalid length, a negative capacity or
+// a null buffer with a capacity are errors (0). A length of -1 means "NUL-terminated",
+// the terminator included.
+template <typename In, typename Out>
+bool Arguments(const In* text, int& length, const Out* out, int capacity) {
+  if (text == nullptr || length == 0 || length < -1 || capacity < 0) return false;
+  if (capacity > 0 && out == nullptr) return false;
+  if (length == -1) {
+    std::size_t n = 0;
+    while (text[n] != 0) ++n;
+    if (n >= static_cast<std::size_t>(INT_MAX)) return false;
+    length = static_cast<int>(n) + 1;
+  }
+  return true;
+}
+
+}  // namespace
+
+int MultiByteToWide(CodePage page, const char* text, int length, char16_t* out, int capacity) {
+  if (!Arguments(text, length, out, capacity)) return 0;
+  const auto* bytes = reinterpret_cast<const unsigned char*>(text);
+  const auto size = static_cast<std::size_t>(length);
+  Sink<char16_t> sink(out, capacity);
+  bool ok = false;
+  const char* codeset = page == CodePage::Utf8 ? nullptr : AnsiCodeset();
+  switch (page == CodePage::Utf8 ? Codeset::Utf8 : Classify(codeset)) {
+    case Codeset::Utf8:
+      ok = DecodeUtf8(bytes, size, sink);
+      break;
+    case Codeset::Ascii:
+      ok = DecodeAscii(bytes, size, sink);
+      break;
+    case Codeset::Other: {
+      if (AsciiRun(bytes, size) == size) {  // no need for iconv
+        ok = sink.PutAscii(bytes, size);
+        break;
+      }
+      const iconv_t cd = t_iconv.Get(codeset, true);
+      ok =
+          cd == kNoDescriptor ? DecodeAscii(bytes, size, sink) : DecodeIconv(cd, bytes, size, sink);
+      break;
+    }
+  }
+  return ok ? sink.count() : 0;
+}
+
+int WideToMultiByte(CodePage page, const char16_t* text, int length, char* out, int capacity) {
+  if (!Arguments(text, length, out, capacity)) return 0;
+  const auto size = static_cast<std::size_t>(length);
+  Sink<char> sink(out, capacity);
+  bool ok = false;
+  const char* codeset = page == CodePage::Utf8 ? nullptr : AnsiCodeset();
+  switch (page == CodePage::Utf8 ? Codeset::Utf8 : Classify(codeset)) {
+    case Codeset::Utf8:
+      ok = EncodeUtf8(text, size, sink);
+      break;
+    case Codeset::Ascii:
+      ok = EncodeAscii(text, size, sink);
+      break;
+    case Codeset::Other: {
+      if (AsciiRun(text, size) == size) {  // no need for iconv
+        ok = sink.PutAscii(text, size);
+        break;
+      }
+      const iconv_t cd = t_iconv.Get(codeset, false);
+      ok = cd == kNoDescriptor ? EncodeAscii(text, size, sink) : EncodeIconv(cd, text, size, sink);
+      break;
+    }
+  }
+  return ok ? sink.count() : 0;
+}
+
+bool AnsiIsUtf8() { return Classify(AnsiCodeset()) == Codeset::Utf8; }
+
+}  // namespace vx::platform
