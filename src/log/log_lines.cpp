@@ -1,0 +1,100 @@
+#include "log/log_lines.h"
+
+#include "log/log_thread.h"
+
+namespace vx::logline {
+
+// The time stamp, alive until the end of the full expression that logs it.
+#define VX_NOW GetTimeStamp().c_str()
+
+void OnLoadStartup() {
+  g_logThread.WriteLog("[Vx_Debug][%s]:%s\n", VX_NOW, "JNI_OnLoad startup ...");
+}
+
+void CatchJniVersion(int minor) {
+  switch (minor) {
+    case 8:
+      g_logThread.WriteLog("[Vx_Debug][%s]:Catch JNI_VERSION_1_8\n", VX_NOW);
+      break;
+    case 6:
+      g_logThread.WriteLog("[Vx_Debug][%s]:Catch JNI_VERSION_1_6\n", VX_NOW);
+      break;
+    default:
+      g_logThread.WriteLog("[Vx_Debug][%s]:Catch JNI_VERSION_1_4\n", VX_NOW);
+      break;
+  }
+}
+
+void DefaultJniVersion() {
+  g_logThread.WriteLog("[Vx_Debug][%s]:Default JNI_VERSION_1_2\n", VX_NOW);
+}
+void OnUnloadStartup() {
+  g_logThread.WriteLog("[Vx_Debug][%s]:%s\n", VX_NOW, "JNI_OnUnload startup ...");
+}
+void DirIs(const char* directory) {
+  g_logThread.WriteLog("[Vx_Debug][%s]:dir is %s\n", VX_NOW, directory);
+}
+
+void LoadLibraryFail(int code, const char* reason) {
+  if (reason == nullptr || *reason == '\0') {
+    g_logThread.WriteLog("[Vx_Error][%s]:LoadLibrary Fail %d\n", VX_NOW, code);
+  } else {
+    g_logThread.WriteLog("[Vx_Error][%s]:LoadLibrary Fail %d (%s)\n", VX_NOW, code, reason);
+  }
+}
+
+void MissingEntry(const char* label) {
+  g_logThread.WriteLog("[Vx_Error][%s]:function address of %s is null.\n", VX_NOW, label);
+}
+
+void NoResultRecord() {
+  g_logThread.WriteLog("[Vx_Error][%s]:assert false int java wraper. \n", VX_NOW);
+}
+void DataCopyError() {
+  g_logThread.WriteLog("[Vx_Error][%s]:assert false int java wraper. data copy error\n", VX_NOW);
+}
+void MessageIsNull() { g_logThread.WriteLog("[Vx_Error][%s]:VXMSG is null.\n", VX_NOW); }
+void JvmOrObjectIsNull() {
+  g_logThread.WriteLog("[Vx_Error][%s]:JavaVM or jobject is null.\n", VX_NOW);
+}
+void EnvIsNull() { g_logThread.WriteLog("[Vx_Error][%s]:JNIEnv is null.\n", VX_NOW); }
+
+void ReceivedCallback(int kind) {
+  switch (kind) {
+    case 0:
+      g_logThread.WriteLog("[Vx_Debug][%s]:recv maincallback\n", VX_NOW);
+      break;
+    case 1:
+      g_logThread.WriteLog("[Vx_Debug][%s]:recv csq datacallback\n", VX_NOW);
+      break;
+    case 2:
+      g_logThread.WriteLog("[Vx_Debug][%s]:recv cst datacallback\n", VX_NOW);
+      break;
+    default:
+      g_logThread.WriteLog("[Vx_Debug][%s]:recv cnq datacallback\n", VX_NOW);
+      break;
+  }
+}
+
+void CallbackMethodMissing() {
+  g_logThread.WriteLog("[Vx_Error][%s]:method dataAPICallBack ([BI)I not found.\n", VX_NOW);
+}
+
+void CallbackThrew(int kind) {
+  g_logThread.WriteLog("[Vx_Error][%s]:dataAPICallBack threw an exception (kind %d); cleared.\n",
+                       VX_NOW, kind);
+}
+
+void JsonParseError(const char* json) {
+  g_logThread.WriteLog("[Vx_Error][%s]:json parse error : %s\n", VX_NOW, json);
+}
+void JsonParamError(const char* json) {
+  g_logThread.WriteLog("[Vx_Error][%s]:json param error : %s\n", VX_NOW, json);
+}
+void OrderAllocFail(int count) {
+  g_logThread.WriteLog("[Vx_Error][%s]:new %d size pOrderInfo fail\n", VX_NOW, count);
+}
+
+#undef VX_NOW
+
+}  // namespace vx::logline

@@ -1,0 +1,127 @@
+#include "log/log_thread.h"
+
+#include <jni.h>
+
+#include <cstdio>
+#include <cstring>
+#include <new>
+#include <utility>
+
+#include "bridge/state.h"
+#include "marshal/alloc.h"
+#include "marshal/jni_util.h"
+#include "marshal/text.h"
+
+namespace vx {
+
+CLogThread& g_logThread = *new CLogThread();
+
+namespace {
+// Destroys the log object with the library, unless its thread still runs: at process exit
+// the thread may be blocked on the queue, and tearing the queue down under it would hang.
+struct LogObjectReaper {
+  ~LogObjectReaper() {
+    if (!g_logThread.IsStarted()) delete &g_logThread;
+  }
+} s_logObjectReaper;
+}  // namespace
+
+CLogThread::CLogThread() : m_pFormatBuf(static_cast<char*>(BridgeAlloc(kFormatBufferSize))) {
+  if (m_pFormatBuf != nullptr) {
+    m_pFormatBuf[kFormatLimit] = '.';
+    m_pFormatBuf[kFormatLimit + 1] = '.';
+    m_pFormatBuf[kFormatLimit + 2] = '.';
+    m_pFormatBuf[kFormatLimit + 3] = '\0';
+  }
+}
+
+CLogThread::~CLogThread() {
+  BridgeFree(m_pFormatBuf);
+  m_pFormatBuf = nullptr;
+}
+
+std::int32_t CLogThread::Stop() {
+  m_logQueue.SetActive(false);
+  return CBaseThread::Stop();
+}
+
+void CLogThread::WriteLog(const char* format, ...) {
+  std::va_list args;
+  va_start(args, format);
+  WriteLogV(format, args);
+  va_end(args);
+}
+
+void CLogThread::WriteLogV(const char* format, std::va_list args) {
+  if (m_pFormatBuf == nullptr || format == nullptr) return;
+  // One format buffer for the process: formatting, copying out and pushing happen under
+  // the queue's lock.
+  platform::ScopedLock lock(m_logQueue.LockObject());
+  try {
+    // Room for kFormatLimit characters; on a cut, vsnprintf's terminator lands on the
+    // first marker dot, which is put back so the text reads on into "...".
+    const int written = std::vsnprintf(m_pFormatBuf, kFormatLimit + 1, format, args);
+    if (written >= 0 && static_cast<std::size_t>(written) >= kFormatLimit) {
+      m_pFormatBuf[kFormatLimit] = '.';
+    }
+    m_logQueue.PushLocked(std::string(m_pFormatBuf));
+  } catch (const std::bad_alloc&) {
+    // No memory for the line: it is dropped, the producer carries on.
+  }
+}
+
+std::uint32_t CLogThread::Run() {
+  JavaVM* vm = g_jvm.load();
+  jobject callbackObject = g_callbackObject.load();
+  if (vm == nullptr || callbackObject == nullptr) return 0;
+
+  JNIEnv* env = nullptr;
+  // A daemon thread: an ordinary attached thread would keep the JVM from exiting after
+  // main returns, and nothing would ever stop this one.
+  if (vm->AttachCurrentThreadAsDaemon(reinterpret_cast<void**>(&env), nullptr) != JNI_OK ||
+      env == nullptr) {
+    return 0;
+  }
+
+  jclass callbackClass = env->GetObjectClass(callbackObject);
+  jmethodID logMethod = nullptr;
+  if (callbackClass != nullptr) {
+    logMethod = env->GetMethodID(callbackClass, "logAPICallBack", "([B)I");
+  }
+  ClearPendingException(env);
+
+  m_logQueue.SetActive(true);
+  while (!ShouldStop()) {
+    std::string line;
+    m_logQueue.Pop(line);
+    if (line.empty() || logMethod == nullptr) continue;
+    LocalRef<jbyteArray> bytes(env, StringToUtf8ByteArray(env, line));
+    ClearPendingException(env);  // a failed NewByteArray: the line goes as null
+    CallJavaIntMethod(env, callbackObject, logMethod, bytes.get());
+    ClearPendingException(env);  // what logAPICallBack threw is dropped with its line
+  }
+
+  if (callbackClass != nullptr) env->DeleteLocalRef(callbackClass);
+  vm->DetachCurrentThread();
+  return 0;
+}
+
+std::string GetTimeStamp() {
+  const platform::LocalTime now = platform::GetLocalTime();
+  char text[64];
+  std::snprintf(text, sizeof text, "%d-%02d-%02d %02d:%02d:%02d", now.year, now.month, now.day,
+                now.hour, now.minute, now.second);
+  return text;
+}
+
+}  // namespace vx
+
+extern "C" int NativeLogCallBack(const char* line) {
+  if (line == nullptr) return 1;
+  try {
+    vx::g_logThread.Queue().Push(std::string(line));
+  } catch (const std::bad_alloc&) {
+    // Dropped: the service's thread must not see an exception.
+  }
+  return 0;
+}

@@ -1,0 +1,57 @@
+// The log object: the Log queue, the one format buffer, and the worker thread that hands
+// each queued line to Java's logAPICallBack.
+#pragma once
+
+#include <cstdarg>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "log/base_thread.h"
+#include "log/log_queue.h"
+
+#if defined(__GNUC__)
+#define VX_PRINTF_FORMAT(fmt, args) __attribute__((format(printf, fmt, args)))
+#else
+#define VX_PRINTF_FORMAT(fmt, args)
+#endif
+
+namespace vx {
+
+class CLogThread : public CBaseThread {
+ public:
+  // Formatted text is cut at this many characters and marked with "...".
+  static constexpr std::size_t kFormatLimit = 1023996;
+  static constexpr std::size_t kFormatBufferSize = 1024000;
+
+  CLogThread();
+  ~CLogThread() override;
+
+  // Deactivates the queue (waking a waiting Pop), then clears the run flag.
+  std::int32_t Stop() override;
+
+  // Formats one line printf-style into the shared format buffer and queues it.
+  void WriteLog(const char* format, ...) VX_PRINTF_FORMAT(2, 3);
+  void WriteLogV(const char* format, std::va_list args) VX_PRINTF_FORMAT(2, 0);
+
+  CLogQueue& Queue() { return m_logQueue; }
+
+ protected:
+  std::uint32_t Run() override;
+
+ private:
+  CLogQueue m_logQueue;
+  char* m_pFormatBuf;
+};
+
+// The process's log object. It lives from library load to library unload; at process
+// exit it is left alone while its thread still runs (a blocked waiter cannot be torn down).
+extern CLogThread& g_logThread;
+
+// Local time as "YYYY-MM-DD hh:mm:ss".
+std::string GetTimeStamp();
+
+}  // namespace vx
+
+// The service library's log sink: queues the line unchanged. 1 for null, else 0.
+extern "C" int NativeLogCallBack(const char* line);
