@@ -1,0 +1,36 @@
+#include "marshal/alloc.h"
+
+#include <atomic>
+#include <cstdlib>
+
+namespace vx {
+
+namespace {
+std::atomic<std::uint64_t> g_allocationCount{0};
+std::atomic<std::uint64_t> g_failAt{0};  // allocation number that fails; 0: none
+std::atomic<bool> g_failAll{false};
+}  // namespace
+
+void* BridgeAlloc(std::size_t size) {
+  const std::uint64_t number = g_allocationCount.fetch_add(1, std::memory_order_relaxed) + 1;
+  if (g_failAll.load(std::memory_order_relaxed)) return nullptr;
+  std::uint64_t failAt = g_failAt.load(std::memory_order_relaxed);
+  if (failAt != 0 && number == failAt &&
+      g_failAt.compare_exchange_strong(failAt, 0, std::memory_order_relaxed)) {
+    return nullptr;
+  }
+  return std::calloc(size == 0 ? 1 : size, 1);
+}
+
+void BridgeFree(void* block) { std::free(block); }
+
+namespace testing {
+void FailAllocationAfter(std::uint64_t n) {
+  g_failAt.store(n == 0 ? 0 : g_allocationCount.load(std::memory_order_relaxed) + n,
+                 std::memory_order_relaxed);
+}
+void FailAllAllocations(bool fail) { g_failAll.store(fail, std::memory_order_relaxed); }
+std::uint64_t AllocationCount() { return g_allocationCount.load(std::memory_order_relaxed); }
+}  // namespace testing
+
+}  // namespace vx

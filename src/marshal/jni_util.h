@@ -1,0 +1,42 @@
+// Small JNI helpers: a move-only local reference, exception clearing, the int method call.
+#pragma once
+
+#include <jni.h>
+
+#include <utility>
+
+namespace vx {
+
+template <typename T>
+class LocalRef {
+ public:
+  LocalRef(JNIEnv* env, T ref) : m_env(env), m_ref(ref) {}
+  ~LocalRef() {
+    if (m_ref != nullptr && m_env != nullptr) m_env->DeleteLocalRef(m_ref);
+  }
+  LocalRef(LocalRef&& other) noexcept
+      : m_env(other.m_env), m_ref(std::exchange(other.m_ref, nullptr)) {}
+  LocalRef& operator=(LocalRef&&) = delete;
+  LocalRef(const LocalRef&) = delete;
+  LocalRef& operator=(const LocalRef&) = delete;
+
+  T get() const { return m_ref; }
+  T release() { return std::exchange(m_ref, nullptr); }
+  explicit operator bool() const { return m_ref != nullptr; }
+
+ private:
+  JNIEnv* m_env;
+  T m_ref;
+};
+
+// Clears a pending Java exception; true when there was one.
+inline bool ClearPendingException(JNIEnv* env) {
+  if (env == nullptr || !env->ExceptionCheck()) return false;
+  env->ExceptionClear();
+  return true;
+}
+
+// The Java int method call: CallIntMethodV with the arguments as given.
+jint CallJavaIntMethod(JNIEnv* env, jobject object, jmethodID method, ...);
+
+}  // namespace vx

@@ -1,0 +1,33 @@
+// The JSON order list of porder, read into one zero-filled array of OrderInfo records.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "bridge/service_api.h"
+
+namespace vx {
+
+// Owns the records for the length of one call.
+class OrderArray {
+ public:
+  OrderArray() = default;
+  ~OrderArray();
+  OrderArray(const OrderArray&) = delete;
+  OrderArray& operator=(const OrderArray&) = delete;
+
+  OrderInfo* data() const { return m_records; }
+  std::int32_t size() const { return m_count; }
+
+ private:
+  friend std::int32_t BuildOrderArray(const std::string& json, OrderArray& orders);
+  OrderInfo* m_records = nullptr;
+  std::int32_t m_count = 0;
+};
+
+// Parses `json` (native text) and fills `orders`. Returns 0, or the code to answer
+// (10000004 unparsable or unconvertible, 10003003 not a non-empty array of objects,
+// 10000003 no memory) after logging its line. `orders` is left empty on failure.
+std::int32_t BuildOrderArray(const std::string& json, OrderArray& orders);
+
+}  // namespace vx

@@ -1,0 +1,81 @@
+#include "marshal/result_writer.h"
+
+#include "marshal/text.h"
+
+namespace vx {
+
+Utf8Text::Utf8Text(const char* ansi) : m_data(""), m_size(0) {
+  if (ansi == nullptr) return;
+  const std::size_t length = std::strlen(ansi);
+  if (IsAscii(ansi, length)) {
+    m_data = ansi;
+    m_size = length;
+    return;
+  }
+  // A failed conversion leaves m_converted empty: the text is encoded as empty.
+  AnsiToUtf8(ansi, m_converted);
+  m_data = m_converted.c_str();
+  m_size = m_converted.size();
+}
+
+void SizeCounter::Text(const char* ansi) {
+  const Utf8Text text(ansi);
+  Add(4 + static_cast<std::int64_t>(text.size()) + 1);
+}
+
+void ResultWriter::Text(const char* ansi) {
+  const Utf8Text text(ansi);
+  if (text.size() >= static_cast<std::size_t>(INT32_MAX)) {
+    m_overflowed = true;
+    return;
+  }
+  Int32(static_cast<std::int32_t>(text.size() + 1));
+  Bytes(text.data(), text.size());
+  Byte(0);
+}
+
+std::int64_t CubeValueCount(const ResultCube& cube) {
+  std::int64_t count = 1;
+  for (const TextList& list : cube.lists) {
+    if (list.count == 0) return 0;
+  }
+  for (const TextList& list : cube.lists) {
+    count *= static_cast<std::int64_t>(list.count);
+    if (count >= kTooManyValues) return kTooManyValues;
+  }
+  return count;
+}
+
+std::int64_t GridValueCount(const ResultGrid& grid) {
+  const std::int64_t count = static_cast<std::int64_t>(grid.d2) * grid.d1;
+  if (count >= kTooManyValues) return kTooManyValues;
+  if (count < INT32_MIN) return INT32_MIN;
+  return count;
+}
+
+bool CubeValuesReadable(const ResultCube& cube) {
+  return cube.values != nullptr || CubeValueCount(cube) <= 0;
+}
+
+bool GridValuesReadable(const ResultGrid& grid) {
+  return grid.values != nullptr || GridValueCount(grid) <= 0;
+}
+
+std::int64_t VariantSize(const ResultVariant& value) {
+  SizeCounter counter;
+  EncodeVariant(counter, value);
+  return counter.size();
+}
+
+std::int64_t TextListSize(const TextList& list) {
+  SizeCounter counter;
+  EncodeTextList(counter, list);
+  return counter.size();
+}
+
+void WriteVariant(ResultWriter& writer, const ResultVariant& value) {
+  EncodeVariant(writer, value);
+}
+void WriteTextList(ResultWriter& writer, const TextList& list) { EncodeTextList(writer, list); }
+
+}  // namespace vx

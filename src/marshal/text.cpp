@@ -1,0 +1,188 @@
+#include "marshal/text.h"
+
+#include <climits>
+#include <cstring>
+#include <vector>
+
+#include "marshal/alloc.h"
+#include "marshal/jni_util.h"
+#include "platform/platform.h"
+
+namespace vx {
+
+namespace {
+
+using platform::CodePage;
+
+static_assert(sizeof(jchar) == sizeof(char16_t), "jchar is one UTF-16 unit");
+
+// Java strings are read and converted this many UTF-16 units at a time, on the stack.
+constexpr jsize kChunkUnits = 512;
+// Bytes one UTF-16 unit can need in any ANSI codeset: UTF-8 needs 3 (4 for a pair),
+// GB18030 needs 4; the default character needs 1.
+constexpr int kMaxBytesPerUnit = 4;
+
+bool IsHighSurrogate(jchar unit) { return unit >= 0xD800 && unit <= 0xDBFF; }
+
+// Text of `length` bytes from `from` to `to` through UTF-16: measure, allocate, convert,
+// twice, each scratch buffer zero-filled with room for a terminator. Pure ASCII text is
+// the same in every code page and is copied as it is: that road allocates nothing and so
+// cannot fail.
+bool Convert(CodePage from, CodePage to, const char* input, std::string& out) {
+  if (input == nullptr || *input == '\0') {
+    out.clear();
+    return true;
+  }
+  const std::size_t size = std::strlen(input);
+  if (IsAscii(input, size)) {
+    out.assign(input, size);
+    return true;
+  }
+  if (size > static_cast<std::size_t>(INT_MAX)) {  // beyond what the conversions take
+    out.clear();
+    return true;
+  }
+  const int length = static_cast<int>(size);
+
+  const int units = platform::MultiByteToWide(from, input, length, nullptr, 0);
+  BridgeBuffer wideBlock((static_cast<std::size_t>(units) + 1) * sizeof(char16_t));
+  if (!wideBlock) return false;
+  auto* wide = reinterpret_cast<char16_t*>(wideBlock.get());
+  platform::MultiByteToWide(from, input, length, wide, units);
+
+  const int bytes = platform::WideToMultiByte(to, wide, units, nullptr, 0);
+  BridgeBuffer narrowBlock(static_cast<std::size_t>(bytes) + 1);
+  if (!narrowBlock) return false;
+  auto* narrow = reinterpret_cast<char*>(narrowBlock.get());
+  platform::WideToMultiByte(to, wide, units, narrow, bytes);
+
+  out.assign(narrow);  // up to the first NUL
+  return true;
+}
+
+// Appends `count` UTF-16 units, converted to the ANSI code page, to `out`.
+void AppendAnsi(const jchar* units, jsize count, std::string& out) {
+  jsize ascii = 0;
+  while (ascii < count && units[ascii] < 0x80) ++ascii;
+  const std::size_t start = out.size();
+  if (ascii == count) {
+    out.resize(start + static_cast<std::size_t>(count));
+    for (jsize i = 0; i < count; ++i)
+      out[start + static_cast<std::size_t>(i)] = static_cast<char>(units[i]);
+    return;
+  }
+  char16_t wide[kChunkUnits];
+  std::memcpy(wide, units, static_cast<std::size_t>(count) * sizeof(char16_t));
+  char narrow[kChunkUnits * kMaxBytesPerUnit];
+  const int written = platform::WideToMultiByte(CodePage::Ansi, wide, count, narrow,
+                                                static_cast<int>(sizeof(narrow)));
+  if (written > 0) {
+    out.append(narrow, static_cast<std::size_t>(written));
+    return;
+  }
+  // A codeset with longer sequences than any known: measure and convert in place.
+  const int needed = platform::WideToMultiByte(CodePage::Ansi, wide, count, nullptr, 0);
+  if (needed <= 0) return;
+  out.resize(start + static_cast<std::size_t>(needed));
+  platform::WideToMultiByte(CodePage::Ansi, wide, count, &out[start], needed);
+}
+
+}  // namespace
+
+bool AnsiToUtf8(const char* ansi, std::string& out) {
+  return Convert(CodePage::Ansi, CodePage::Utf8, ansi, out);
+}
+
+bool Utf8ToAnsi(const char* utf8, std::string& out) {
+  return Convert(CodePage::Utf8, CodePage::Ansi, utf8, out);
+}
+
+// The string is read as UTF-16 with GetStringRegion, a chunk at a time into a buffer on
+// the stack, and each chunk is converted once to the ANSI code page. No allocation besides
+// the result, no critical section, no JNI call between fetching and converting. A
+// surrogate pair split by a chunk boundary is carried into the next chunk; U+0000 ends the
+// text as the terminator of the native string would.
+std::string JStringToNative(JNIEnv* env, jstring text) {
+  if (env == nullptr || text == nullptr) return std::string();
+  const jsize length = env->GetStringLength(text);
+  if (ClearPendingException(env) || length <= 0) return std::string();
+
+  std::string native;
+  jchar units[kChunkUnits];
+  jsize position = 0;
+  while (position < length) {
+    jsize count = length - position < kChunkUnits ? length - position : kChunkUnits;
+    env->GetStringRegion(text, position, count, units);
+    // The characters cannot be fetched: the failure stays out of Java and the text is "".
+    if (ClearPendingException(env)) return std::string();
+    jsize end = 0;
+    while (end < count && units[end] != 0) ++end;
+    if (end < count) {
+      AppendAnsi(units, end, native);
+      break;
+    }
+    if (position + count < length && IsHighSurrogate(units[count - 1])) --count;
+    AppendAnsi(units, count, native);
+    position += count;
+  }
+  return native;
+}
+
+jbyteArray NewJavaByteArray(JNIEnv* env, const void* data, std::int32_t length) {
+  if (env == nullptr || data == nullptr || length < 1) return nullptr;
+  jbyteArray array = env->NewByteArray(length);
+  if (array == nullptr) return nullptr;  // its OutOfMemoryError stays pending for Java
+  env->SetByteArrayRegion(array, 0, length, static_cast<const jbyte*>(data));
+  return array;
+}
+
+jbyteArray StringToUtf8ByteArray(JNIEnv* env, const std::string& ansi) {
+  std::string utf8;
+  // Without memory for the conversion, the ANSI bytes go as they are.
+  if (!AnsiToUtf8(ansi.c_str(), utf8)) utf8 = ansi;
+  if (utf8.size() > static_cast<std::size_t>(INT32_MAX)) return nullptr;
+  return NewJavaByteArray(env, utf8.data(), static_cast<std::int32_t>(utf8.size()));
+}
+
+jstring NativeToJString(JNIEnv* env, const char* ansi) {
+  if (env == nullptr) return nullptr;
+  if (ansi == nullptr) ansi = "";
+  std::size_t size = std::strlen(ansi);
+  if (size > static_cast<std::size_t>(INT_MAX)) size = static_cast<std::size_t>(INT_MAX);
+  const int length = static_cast<int>(size);
+
+  if (length <= kChunkUnits && IsAscii(ansi, size)) {
+    jchar units[kChunkUnits];
+    for (int i = 0; i < length; ++i) units[i] = static_cast<unsigned char>(ansi[i]);
+    return env->NewString(units, length);
+  }
+
+  const int count = platform::MultiByteToWide(CodePage::Ansi, ansi, length, nullptr, 0);
+  BridgeBuffer block((static_cast<std::size_t>(count) + 1) * sizeof(char16_t));
+  if (!block) {
+    // No memory for the conversion: the bytes as they are, one character each.
+    std::vector<jchar> widened(size);
+    for (std::size_t i = 0; i < size; ++i) widened[i] = static_cast<unsigned char>(ansi[i]);
+    return env->NewString(widened.data(), length);
+  }
+  auto* wide = reinterpret_cast<char16_t*>(block.get());
+  platform::MultiByteToWide(CodePage::Ansi, ansi, length, wide, count);
+  return env->NewString(reinterpret_cast<const jchar*>(wide), count);
+}
+
+bool IsAscii(const char* text, std::size_t length) {
+  if (text == nullptr) return true;
+  constexpr std::uint64_t kHighBits = 0x8080808080808080ull;
+  std::size_t i = 0;
+  for (; i + sizeof(std::uint64_t) <= length; i += sizeof(std::uint64_t)) {
+    std::uint64_t word;
+    std::memcpy(&word, text + i, sizeof(word));
+    if ((word & kHighBits) != 0) return false;
+  }
+  for (; i < length; ++i) {
+    if ((static_cast<unsigned char>(text[i]) & 0x80) != 0) return false;
+  }
+  return true;
+}
+
+}  // namespace vx
