@@ -1,0 +1,123 @@
+// The three entry points that build and tear down the Bridge state.
+#include <jni.h>
+
+#include <mutex>
+#include <vector>
+
+#include "bridge/function_table.h"
+#include "bridge/loader.h"
+#include "bridge/state.h"
+#include "callback/callbacks.h"
+#include "log/log_lines.h"
+#include "log/log_thread.h"
+#include "marshal/text.h"
+
+namespace vx {
+namespace {
+
+// References replaced by a repeated setJniEnv. A thread may still be using one (the log
+// thread reads the reference once per run), so they live until unload.
+std::mutex g_retiredLock;
+std::vector<jobject> g_retiredRefs;
+
+void StoreCallbackObject(JNIEnv* env, jobject receiver) {
+  jobject fresh = env->NewGlobalRef(receiver);
+  jobject previous = g_callbackObject.load();
+  if (previous != nullptr && fresh != nullptr && env->IsSameObject(previous, fresh)) {
+    // Same object again: the stored reference already serves.
+    env->DeleteGlobalRef(fresh);
+    return;
+  }
+  previous = g_callbackObject.exchange(fresh);
+  if (previous != nullptr) {
+    std::lock_guard<std::mutex> guard(g_retiredLock);
+    g_retiredRefs.push_back(previous);
+  }
+}
+
+void DeleteCallbackObjects(JNIEnv* env) {
+  if (env != nullptr) {
+    jobject current = g_callbackObject.load();
+    if (current != nullptr) env->DeleteGlobalRef(current);
+    std::lock_guard<std::mutex> guard(g_retiredLock);
+    for (jobject retired : g_retiredRefs) env->DeleteGlobalRef(retired);
+  }
+  std::lock_guard<std::mutex> guard(g_retiredLock);
+  g_retiredRefs.clear();
+  g_callbackObject.store(nullptr);
+}
+
+jint NegotiateVersion(JavaVM* vm) {
+  struct Offer {
+    jint version;
+    int minor;
+  };
+  static constexpr Offer kOffers[] = {
+      {JNI_VERSION_1_8, 8}, {JNI_VERSION_1_6, 6}, {JNI_VERSION_1_4, 4}};
+  for (const Offer& offer : kOffers) {
+    void* env = nullptr;
+    if (vm != nullptr && vm->GetEnv(&env, offer.version) == JNI_OK) {
+      logline::CatchJniVersion(offer.minor);
+      return offer.version;
+    }
+  }
+  logline::DefaultJniVersion();
+  return JNI_VERSION_1_2;
+}
+
+}  // namespace
+}  // namespace vx
+
+extern "C" {
+
+JNIEXPORT jint JNICALL JNI_OnLoad(JavaVM* vm, void* /*reserved*/) {
+  vx::logline::OnLoadStartup();
+  return vx::NegotiateVersion(vm);
+}
+
+JNIEXPORT void JNICALL Java_com_tarnwick_api_NativeAPI_setJniEnv(JNIEnv* env, jobject self,
+                                                                 jstring directory) {
+  if (env == nullptr) return;
+  // 1-2: the VM and the callback object, before anything that can call back.
+  JavaVM* vm = nullptr;
+  if (env->GetJavaVM(&vm) != JNI_OK) vm = nullptr;
+  vx::g_jvm.store(vm);
+  vx::StoreCallbackObject(env, self);
+
+  // 3: the log thread (no effect while it runs).
+  vx::g_logThread.Start();
+
+  // 4-5: the service library, once; the server list directory.
+  const std::string nativeDirectory = vx::JStringToNative(env, directory);
+  vx::LoadServiceLibrary(nativeDirectory);
+  auto setserverlistdir = VX_REQUIRE(setserverlistdir);
+  if (setserverlistdir == nullptr) return;
+  setserverlistdir(nativeDirectory.c_str());
+
+  // 6: the main callback.
+  if (auto setcallback = VX_REQUIRE(setcallback)) setcallback(&vx::MainCallback);
+}
+
+JNIEXPORT void JNICALL JNI_OnUnload(JavaVM* /*vm*/, void* /*reserved*/) {
+  vx::logline::OnUnloadStartup();
+  vx::FreeServiceLibrary();
+  vx::g_logThread.Stop();
+  vx::g_logThread.Join();
+
+  JavaVM* vm = vx::g_jvm.load();
+  if (vm != nullptr) {
+    // The unloading thread is normally attached already; attach only if it is not, and
+    // then detach again: never leave behind an attachment the bridge made.
+    JNIEnv* env = nullptr;
+    bool attachedHere = false;
+    if (vm->GetEnv(reinterpret_cast<void**>(&env), JNI_VERSION_1_2) != JNI_OK) {
+      env = nullptr;
+      attachedHere = vm->AttachCurrentThread(reinterpret_cast<void**>(&env), nullptr) == JNI_OK;
+    }
+    vx::DeleteCallbackObjects(env);
+    if (attachedHere) vm->DetachCurrentThread();
+  }
+  vx::g_jvm.store(nullptr);
+}
+
+}  // extern "C"

@@ -1,0 +1,33 @@
+#include "bridge/loader.h"
+
+#include "bridge/function_table.h"
+#include "bridge/state.h"
+#include "log/log_lines.h"
+#include "platform/platform.h"
+
+namespace vx {
+
+bool LoadServiceLibrary(const std::string& directory) {
+  logline::DirIs(directory.c_str());
+  // Nothing is trimmed or validated: the name is appended as it stands.
+  const std::string path = directory + platform::ServiceLibrarySuffix();
+  if (g_hServiceLib != nullptr) return true;
+
+  platform::LibraryHandle library = platform::OpenLibrary(path.c_str());
+  if (library == nullptr) {
+    const platform::LoadError error = platform::LastLoadError();
+    logline::LoadLibraryFail(error.code, error.text.c_str());
+    return false;
+  }
+  g_hServiceLib = library;
+  ResolveFunctionTable(library);
+  return true;
+}
+
+void FreeServiceLibrary() {
+  if (g_hServiceLib == nullptr) return;
+  platform::CloseLibrary(g_hServiceLib);
+  g_hServiceLib = nullptr;
+}
+
+}  // namespace vx

@@ -1,0 +1,15 @@
+// Loads the service library once and resolves the Function table from it.
+#pragma once
+
+#include <string>
+
+namespace vx {
+
+// Loads <directory> + the service library's file name unless a library is already
+// loaded. True when a library is loaded (now or earlier).
+bool LoadServiceLibrary(const std::string& directory);
+
+// Frees the library, if loaded. The table keeps its entries.
+void FreeServiceLibrary();
+
+}  // namespace vx
