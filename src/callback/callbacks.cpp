@@ -1,0 +1,122 @@
+#include "callback/callbacks.h"
+
+#include "bridge/state.h"
+#include "log/log_lines.h"
+#include "marshal/alloc.h"
+#include "marshal/jni_util.h"
+#include "marshal/result_writer.h"
+#include "marshal/serialize.h"
+#include "marshal/text.h"
+
+namespace vx {
+
+namespace {
+
+void WriteMessageHeader(unsigned char* at, const VXMSG* message, std::int32_t code,
+                        std::int64_t payloadLength) {
+  StoreLE32(at, message != nullptr ? static_cast<std::uint32_t>(message->word1) : 0);
+  StoreLE32(at + 4, message != nullptr ? static_cast<std::uint32_t>(message->word2) : 0);
+  StoreLE32(at + 8, static_cast<std::uint32_t>(code));
+  StoreLE32(at + 12, message != nullptr ? static_cast<std::uint32_t>(message->word4) : 0);
+  StoreLE32(at + 16, message != nullptr ? static_cast<std::uint32_t>(message->word5) : 0);
+  StoreLE64(at + 20, static_cast<std::uint64_t>(payloadLength));
+}
+
+jbyteArray HeaderOnly(JNIEnv* env, const VXMSG* message, std::int32_t code) {
+  unsigned char header[kMessageHeaderSize];
+  WriteMessageHeader(header, message, code, 0);
+  return NewJavaByteArray(env, header, kMessageHeaderSize);
+}
+
+int Receive(VXMSG* message, jint kind) {
+  logline::ReceivedCallback(kind);
+  DeliverMessage(message, kind);
+  return 0;
+}
+
+}  // namespace
+
+jbyteArray BuildCallbackMessage(JNIEnv* env, const VXMSG* message) {
+  if (message == nullptr) {
+    logline::MessageIsNull();
+    return HeaderOnly(env, nullptr, kCodeMissing);
+  }
+  // A message that reports an error never carries data: its cube is not read.
+  if (message->data == nullptr || message->errorCode != 0) {
+    return HeaderOnly(env, message, message->errorCode);
+  }
+  const ResultCube& cube = *message->data;
+  if (!CubeValuesReadable(cube)) {
+    logline::NoResultRecord();
+    return HeaderOnly(env, message, kCodeMissing);
+  }
+
+  SizeCounter counter;
+  EncodeCubePayload(counter, cube);
+  if (counter.size() > kMaxReplyBytes - kMessageHeaderSize) {
+    return HeaderOnly(env, message, kCodeOutOfMemory);
+  }
+  const std::int64_t payloadLength = counter.size();
+  BridgeBuffer buffer(static_cast<std::size_t>(kMessageHeaderSize + payloadLength));
+  if (!buffer) return HeaderOnly(env, message, kCodeOutOfMemory);
+
+  unsigned char* payload = buffer.get() + kMessageHeaderSize;
+  ResultWriter writer(payload, payload + payloadLength);
+  EncodeCubePayload(writer, cube);
+  if (writer.Overflowed() || writer.Written() != payloadLength) {
+    logline::DataCopyError();
+    return HeaderOnly(env, message, kCodeMissing);
+  }
+  WriteMessageHeader(buffer.get(), message, 0, payloadLength);
+  return NewJavaByteArray(env, buffer.get(),
+                          static_cast<std::int32_t>(kMessageHeaderSize + payloadLength));
+}
+
+void DeliverMessage(const VXMSG* message, jint kind) {
+  JavaVM* vm = g_jvm.load();
+  jobject callbackObject = g_callbackObject.load();
+  if (vm == nullptr || callbackObject == nullptr) {
+    logline::JvmOrObjectIsNull();
+    return;
+  }
+
+  // A thread that is attached already (a Java thread calling back synchronously, or one
+  // another library attached) is used as it is and never detached here.
+  JNIEnv* env = nullptr;
+  bool attachedHere = false;
+  if (vm->GetEnv(reinterpret_cast<void**>(&env), JNI_VERSION_1_2) != JNI_OK) {
+    env = nullptr;
+    vm->AttachCurrentThread(reinterpret_cast<void**>(&env), nullptr);
+    attachedHere = env != nullptr;
+  }
+  if (env == nullptr) {
+    logline::EnvIsNull();
+    return;
+  }
+
+  {
+    // Every local reference made here is gone before the thread leaves: a service thread
+    // that stays attached must not pile them up.
+    LocalRef<jclass> callbackClass(env, env->GetObjectClass(callbackObject));
+    jmethodID method = nullptr;
+    if (callbackClass) method = env->GetMethodID(callbackClass.get(), "dataAPICallBack", "([BI)I");
+    if (method == nullptr) {
+      ClearPendingException(env);
+      logline::CallbackMethodMissing();
+    } else {
+      LocalRef<jbyteArray> bytes(env, BuildCallbackMessage(env, message));
+      ClearPendingException(env);  // no array: Java receives null
+      CallJavaIntMethod(env, callbackObject, method, bytes.get(), kind);
+      if (ClearPendingException(env)) logline::CallbackThrew(kind);
+    }
+  }
+
+  if (attachedHere) vm->DetachCurrentThread();
+}
+
+int MainCallback(VXMSG* message) { return Receive(message, kKindMain); }
+int CsqDataCallback(VXMSG* message) { return Receive(message, kKindCsq); }
+int CstDataCallback(VXMSG* message) { return Receive(message, kKindCst); }
+int CnqDataCallback(VXMSG* message) { return Receive(message, kKindCnq); }
+
+}  // namespace vx

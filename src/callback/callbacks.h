@@ -1,0 +1,32 @@
+// The four callbacks the service library calls on its own threads, and their delivery to
+// Java's dataAPICallBack as a callback message.
+#pragma once
+
+#include <jni.h>
+
+#include <cstdint>
+
+#include "bridge/service_api.h"
+
+namespace vx {
+
+// Callback message: five int32 words of the VXMSG (word1, word2, error code, word4, word5),
+// an int64 payload length at offset 20, then the ResultCube payload.
+constexpr std::int32_t kMessageHeaderSize = 28;
+
+enum CallbackKind : jint { kKindMain = 0, kKindCsq = 1, kKindCst = 2, kKindCnq = 3 };
+
+// Each logs its line, delivers the message with its kind, and returns 0.
+int MainCallback(VXMSG* message);
+int CsqDataCallback(VXMSG* message);
+int CstDataCallback(VXMSG* message);
+int CnqDataCallback(VXMSG* message);
+
+// Attaches the calling thread if it is not attached yet, calls dataAPICallBack with the
+// message and the kind, and detaches only what it attached.
+void DeliverMessage(const VXMSG* message, jint kind);
+
+// New local byte[] with the callback message for `message` (null message: 10000007).
+jbyteArray BuildCallbackMessage(JNIEnv* env, const VXMSG* message);
+
+}  // namespace vx
