@@ -1,0 +1,257 @@
+// Callback messages and their delivery to dataAPICallBack on service threads.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <mutex>
+#include <thread>
+
+#include "bridge/state.h"
+#include "callback/callbacks.h"
+#include "fakejni/fakejni.h"
+#include "log/log_thread.h"
+#include "log_capture.h"
+#include "record_builder.h"
+
+namespace vxtest {
+namespace {
+
+constexpr char kApiClass[] = "com/tarnwick/api/NativeAPI";
+
+bool Contains(const std::vector<std::string>& lines, const std::string& text) {
+  for (const auto& line : lines) {
+    if (line.find(text) != std::string::npos) return true;
+  }
+  return false;
+}
+
+struct Delivery {
+  std::vector<std::uint8_t> bytes;
+  bool isNull;
+  jint kind;
+};
+
+class Callbacks : public vx::fakejni::FakeJniTest {
+ protected:
+  void SetUp() override {
+    FakeJniTest::SetUp();
+    vx::testing::ResetBridgeState();
+    jvm().DefineClass(kApiClass);
+    DefineHandler([](JNIEnv*, jint) { return 0; });
+    m_object = env()->NewGlobalRef(jvm().NewInstance(kApiClass));
+    vx::g_jvm.store(jvm().vm());
+    vx::g_callbackObject.store(m_object);
+    TakeLogLines();
+  }
+  void TearDown() override {
+    vx::testing::ResetBridgeState();
+    env()->DeleteGlobalRef(m_object);
+    FakeJniTest::TearDown();
+  }
+
+  // dataAPICallBack: records each delivery, then runs `extra`.
+  void DefineHandler(std::function<jint(JNIEnv*, jint)> extra) {
+    jvm().DefineIntMethod(kApiClass, "dataAPICallBack", "([BI)I",
+                          [this, extra](JNIEnv* env, jobject, const std::vector<jvalue>& args) {
+                            auto array = static_cast<jbyteArray>(args[0].l);
+                            Delivery delivery{
+                                array != nullptr ? jvm().Bytes(array) : std::vector<std::uint8_t>{},
+                                array == nullptr, args[1].i};
+                            {
+                              std::lock_guard<std::mutex> guard(m_lock);
+                              m_deliveries.push_back(delivery);
+                            }
+                            return extra(env, args[1].i);
+                          });
+  }
+
+  std::vector<Delivery> Deliveries() {
+    std::lock_guard<std::mutex> guard(m_lock);
+    return m_deliveries;
+  }
+
+  // Runs `body` on a fresh native thread, as the service library would.
+  static void OnServiceThread(const std::function<void()>& body) { std::thread(body).join(); }
+
+  jobject m_object = nullptr;
+  std::mutex m_lock;
+  std::vector<Delivery> m_deliveries;
+  RecordBuilder b;
+};
+
+std::vector<std::uint8_t> U8(std::initializer_list<int> values) {
+  std::vector<std::uint8_t> out;
+  for (int v : values) out.push_back(static_cast<std::uint8_t>(v));
+  return out;
+}
+
+TEST_F(Callbacks, WorkedExampleIs67Bytes) {
+  vx::ResultCube cube =
+      b.Cube(b.List({"A"}), b.List({"B"}), b.List({"C"}), {RecordBuilder::Fixed(6, 7)});
+  vx::VXMSG message{1, 2, 0, 4, 5, 0, &cube};
+  OnServiceThread([&] { EXPECT_EQ(vx::CsqDataCallback(&message), 0); });
+  const auto deliveries = Deliveries();
+  ASSERT_EQ(deliveries.size(), 1u);
+  EXPECT_EQ(deliveries[0].kind, 1);
+  EXPECT_EQ(deliveries[0].bytes,
+            U8({1,   0, 0, 0, 2, 0, 0, 0, 0, 0, 0,   0, 4, 0,   0, 0, 5, 0, 0, 0, 0x27, 0, 0,
+                0,   0, 0, 0, 0, 1, 0, 0, 0, 2, 0,   0, 0, 'A', 0, 1, 0, 0, 0, 2, 0,    0, 0,
+                'B', 0, 1, 0, 0, 0, 2, 0, 0, 0, 'C', 0, 1, 0,   0, 0, 6, 7, 0, 0, 0}));
+  EXPECT_EQ(jvm().AttachCount(), 1u);
+  EXPECT_EQ(jvm().DetachCount(), 1u);
+  EXPECT_EQ(jvm().LocalRefsFreedAtDetach(), 0u);
+}
+
+TEST_F(Callbacks, ErrorMessageCarriesNoPayload) {
+  vx::ResultCube cube =
+      b.Cube(b.List({"A"}), b.List({"B"}), b.List({"C"}), {RecordBuilder::Fixed(6, 7)});
+  vx::VXMSG message{1, 2, 5, 4, 5, 0, &cube};
+  OnServiceThread([&] { vx::MainCallback(&message); });
+  ASSERT_EQ(Deliveries().size(), 1u);
+  EXPECT_EQ(Deliveries()[0].bytes, U8({1, 0, 0, 0, 2, 0, 0, 0, 5, 0, 0, 0, 4, 0,
+                                       0, 0, 5, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}));
+  EXPECT_EQ(Deliveries()[0].kind, 0);
+}
+
+TEST_F(Callbacks, NullMessageAndNullDataGiveHeadersAlone) {
+  vx::VXMSG noData{9, 8, 0, 7, 6, 0, nullptr};
+  OnServiceThread([&] {
+    vx::CstDataCallback(nullptr);
+    vx::CnqDataCallback(&noData);
+  });
+  const auto deliveries = Deliveries();
+  ASSERT_EQ(deliveries.size(), 2u);
+  std::vector<std::uint8_t> nullHeader(28, 0);
+  nullHeader[8] = 0x87;  // 10000007 = 0x00989687
+  nullHeader[9] = 0x96;
+  nullHeader[10] = 0x98;
+  EXPECT_EQ(deliveries[0].bytes, nullHeader);
+  EXPECT_EQ(deliveries[0].kind, 2);
+  EXPECT_EQ(deliveries[1].bytes, U8({9, 0, 0, 0, 8, 0, 0, 0, 0, 0, 0, 0, 7, 0,
+                                     0, 0, 6, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}));
+  EXPECT_EQ(deliveries[1].kind, 3);
+  const auto lines = TakeLogLines();
+  EXPECT_TRUE(Contains(lines, "]:recv cst datacallback\n"));
+  EXPECT_TRUE(Contains(lines, "]:VXMSG is null.\n"));
+  EXPECT_TRUE(Contains(lines, "]:recv cnq datacallback\n"));
+}
+
+TEST_F(Callbacks, OneEmptyListGivesListsAndAZeroCount) {
+  vx::ResultCube cube = b.Cube(b.List({"A"}), b.List({}), b.List({"C"}), {});
+  vx::VXMSG message{0, 0, 0, 0, 0, 0, &cube};
+  OnServiceThread([&] { vx::CsqDataCallback(&message); });
+  const auto bytes = Deliveries().at(0).bytes;
+  ASSERT_EQ(bytes.size(), 28u + 10 + 4 + 10 + 4);
+  EXPECT_EQ(bytes[20], 28);  // payload length, little-endian, right after the five words
+  EXPECT_EQ(std::vector<std::uint8_t>(bytes.end() - 4, bytes.end()), U8({0, 0, 0, 0}));
+}
+
+TEST_F(Callbacks, MissingStateLogsAndCallsNoJava) {
+  vx::g_callbackObject.store(nullptr);
+  vx::VXMSG message{};
+  OnServiceThread([&] { EXPECT_EQ(vx::MainCallback(&message), 0); });
+  vx::g_callbackObject.store(m_object);
+  vx::g_jvm.store(nullptr);
+  OnServiceThread([&] { EXPECT_EQ(vx::CsqDataCallback(&message), 0); });
+  EXPECT_TRUE(Deliveries().empty());
+  EXPECT_EQ(jvm().AttachCount(), 0u);
+  const auto lines = TakeLogLines();
+  ASSERT_EQ(lines.size(), 4u);
+  EXPECT_NE(lines[0].find("]:recv maincallback\n"), std::string::npos);
+  EXPECT_NE(lines[1].find("]:JavaVM or jobject is null.\n"), std::string::npos);
+  EXPECT_NE(lines[3].find("]:JavaVM or jobject is null.\n"), std::string::npos);
+}
+
+TEST_F(Callbacks, AttachFailureLogsAndDoesNotDetach) {
+  jvm().FailNth(vx::fakejni::Fn::AttachCurrentThread);
+  vx::VXMSG message{};
+  OnServiceThread([&] { EXPECT_EQ(vx::MainCallback(&message), 0); });
+  EXPECT_TRUE(Deliveries().empty());
+  EXPECT_EQ(jvm().DetachCount(), 0u);
+  EXPECT_TRUE(Contains(TakeLogLines(), "]:JNIEnv is null.\n"));
+}
+
+TEST_F(Callbacks, ResultAndExceptionsOfJavaDoNotMatter) {
+  DefineHandler([](JNIEnv* env, jint kind) {
+    if (kind == 2) vx::fakejni::FakeJvm::ThrowJava(env, "java/lang/IllegalStateException", "boom");
+    return 77;
+  });
+  vx::VXMSG message{};
+  OnServiceThread([&] {
+    EXPECT_EQ(vx::CstDataCallback(&message), 0);
+    EXPECT_EQ(vx::CnqDataCallback(&message), 0);  // the same thread works on after a throw
+  });
+  EXPECT_EQ(Deliveries().size(), 2u);
+  EXPECT_TRUE(Contains(TakeLogLines(), "dataAPICallBack threw"));
+  EXPECT_EQ(jvm().DetachCount(), 2u);
+}
+
+TEST_F(Callbacks, MissingMethodIsSkippedNotCalledThroughNull) {
+  jvm().FailNth(vx::fakejni::Fn::GetMethodID);
+  vx::VXMSG message{};
+  OnServiceThread([&] { EXPECT_EQ(vx::CsqDataCallback(&message), 0); });
+  EXPECT_TRUE(Deliveries().empty());
+  EXPECT_TRUE(Contains(TakeLogLines(), "dataAPICallBack ([BI)I not found"));
+  EXPECT_EQ(jvm().DetachCount(), 1u);
+}
+
+TEST_F(Callbacks, FailedArrayIsDeliveredAsNull) {
+  jvm().FailNth(vx::fakejni::Fn::NewByteArray);
+  vx::VXMSG message{};
+  OnServiceThread([&] { vx::CsqDataCallback(&message); });
+  ASSERT_EQ(Deliveries().size(), 1u);
+  EXPECT_TRUE(Deliveries()[0].isNull);
+}
+
+TEST_F(Callbacks, AttachedThreadIsNeitherReattachedNorDetached) {
+  vx::VXMSG message{3, 0, 0, 0, 0, 0, nullptr};
+  const std::size_t localRefs = jvm().LocalRefCount();
+  // The test thread is a Java thread: a synchronous callback on it.
+  EXPECT_EQ(vx::CsqDataCallback(&message), 0);
+  EXPECT_EQ(jvm().AttachCount(), 0u);
+  EXPECT_EQ(jvm().DetachCount(), 0u);
+  EXPECT_EQ(jvm().LocalRefCount(), localRefs);
+  EXPECT_EQ(Deliveries().size(), 1u);
+  EXPECT_NE(jvm().CurrentEnv(), nullptr);
+}
+
+TEST_F(Callbacks, LongLivedAttachedServiceThreadKeepsNoLocalRefs) {
+  vx::VXMSG message{};
+  OnServiceThread([&] {
+    JNIEnv* env = nullptr;
+    ASSERT_EQ(jvm().vm()->AttachCurrentThread(reinterpret_cast<void**>(&env), nullptr), JNI_OK);
+    for (int i = 0; i < 100; ++i) vx::MainCallback(&message);
+    EXPECT_EQ(jvm().LocalRefCount(), 0u);
+    jvm().vm()->DetachCurrentThread();
+  });
+  EXPECT_EQ(Deliveries().size(), 100u);
+  EXPECT_EQ(jvm().DetachCount(), 1u);  // only the service's own detach
+}
+
+TEST_F(Callbacks, ManyServiceThreadsDeliverEveryMessageOnce) {
+  constexpr int kThreads = 8;
+  constexpr int kPerThread = 500;
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t) {
+    threads.emplace_back([t] {
+      for (int i = 0; i < kPerThread; ++i) {
+        vx::VXMSG message{t, i, 0, 0, 0, 0, nullptr};
+        vx::CsqDataCallback(&message);
+      }
+    });
+  }
+  for (auto& thread : threads) thread.join();
+  std::vector<std::vector<int>> seen(kThreads, std::vector<int>(kPerThread, 0));
+  for (const auto& delivery : Deliveries()) {
+    ASSERT_EQ(delivery.bytes.size(), 28u);
+    ++seen[delivery.bytes[0]][delivery.bytes[4] | delivery.bytes[5] << 8];
+  }
+  for (int t = 0; t < kThreads; ++t) {
+    for (int i = 0; i < kPerThread; ++i) ASSERT_EQ(seen[t][i], 1) << t << "/" << i;
+  }
+  EXPECT_EQ(jvm().AttachCount(), jvm().DetachCount());
+  EXPECT_EQ(jvm().AttachedThreadCount(), 0u);
+  TakeLogLines();
+}
+
+}  // namespace
+}  // namespace vxtest

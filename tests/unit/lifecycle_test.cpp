@@ -1,0 +1,296 @@
+// JNI_OnLoad, setJniEnv and JNI_OnUnload against the fake JVM, and the log thread that
+// setJniEnv starts.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <regex>
+#include <thread>
+
+#include "bridge/state.h"
+#include "fakejni/fakejni.h"
+#include "log/log_lines.h"
+#include "log/log_thread.h"
+#include "sim_session.h"
+
+extern "C" {
+JNIEXPORT jint JNICALL JNI_OnLoad(JavaVM* vm, void* reserved);
+JNIEXPORT void JNICALL JNI_OnUnload(JavaVM* vm, void* reserved);
+JNIEXPORT void JNICALL Java_com_tarnwick_api_NativeAPI_setJniEnv(JNIEnv* env, jobject self,
+                                                                 jstring dir);
+}
+
+namespace vxtest {
+namespace {
+
+using namespace std::chrono_literals;
+constexpr char kApiClass[] = "com/tarnwick/api/NativeAPI";
+
+// What Java's logAPICallBack received, in order.
+class JavaLog {
+ public:
+  void Add(std::string line) {
+    std::lock_guard<std::mutex> guard(m_lock);
+    m_lines.push_back(std::move(line));
+    m_changed.notify_all();
+  }
+  // Waits (bounded) until `count` lines arrived; returns what is there.
+  std::vector<std::string> WaitFor(std::size_t count) {
+    std::unique_lock<std::mutex> guard(m_lock);
+    m_changed.wait_for(guard, 20s, [&] { return m_lines.size() >= count; });
+    return m_lines;
+  }
+  std::vector<std::string> Lines() {
+    std::lock_guard<std::mutex> guard(m_lock);
+    return m_lines;
+  }
+
+ private:
+  std::mutex m_lock;
+  std::condition_variable m_changed;
+  std::vector<std::string> m_lines;
+};
+
+class Lifecycle : public vx::fakejni::FakeJniTest {
+ protected:
+  void SetUp() override {
+    FakeJniTest::SetUp();
+    vx::FreeServiceLibrary();
+    vx::testing::ResetBridgeState();
+    jvm().DefineClass(kApiClass);
+    jvm().DefineIntMethod(kApiClass, "logAPICallBack", "([B)I",
+                          [this](JNIEnv* env, jobject, const std::vector<jvalue>& args) {
+                            auto bytes = jvm().Bytes(static_cast<jbyteArray>(args[0].l));
+                            std::string line(bytes.begin(), bytes.end());
+                            m_log.Add(line);
+                            if (line.find("THROW") != std::string::npos) {
+                              vx::fakejni::FakeJvm::ThrowJava(env, "java/lang/RuntimeException");
+                            }
+                            return 0;
+                          });
+    jvm().DefineIntMethod(kApiClass, "dataAPICallBack", "([BI)I",
+                          [](JNIEnv*, jobject, const std::vector<jvalue>&) { return 0; });
+    m_receiver = jvm().NewInstance(kApiClass);
+    vx::g_logThread.Queue().Clear();
+  }
+
+  void TearDown() override {
+    JNI_OnUnload(jvm().vm(), nullptr);
+    EXPECT_FALSE(vx::g_logThread.IsStarted());
+    EXPECT_EQ(jvm().GlobalRefCount(), 0u);
+    vx::g_logThread.Queue().Clear();
+    FakeJniTest::TearDown();
+  }
+
+  void SetJniEnv(jobject receiver, const char* directory) {
+    Java_com_tarnwick_api_NativeAPI_setJniEnv(env(), receiver, jvm().NewJStringUtf8(directory));
+  }
+
+  static bool Has(const std::vector<std::string>& lines, const std::string& text) {
+    for (const auto& line : lines) {
+      if (line.find(text) != std::string::npos) return true;
+    }
+    return false;
+  }
+
+  JavaLog m_log;
+  jobject m_receiver = nullptr;
+};
+
+TEST_F(Lifecycle, OnLoadAsksForTheHighestVersionOffered) {
+  EXPECT_EQ(JNI_OnLoad(jvm().vm(), nullptr), 0x10008);
+  jvm().SetSupportedVersions({JNI_VERSION_1_6, JNI_VERSION_1_4, JNI_VERSION_1_2});
+  EXPECT_EQ(JNI_OnLoad(jvm().vm(), nullptr), 0x10006);
+  jvm().SetSupportedVersions({JNI_VERSION_1_4});
+  EXPECT_EQ(JNI_OnLoad(jvm().vm(), nullptr), 0x10004);
+  jvm().SetSupportedVersions({});
+  EXPECT_EQ(JNI_OnLoad(jvm().vm(), nullptr), 0x10002);
+  const auto lines = TakeLogLines();
+  ASSERT_EQ(lines.size(), 8u);
+  const std::regex startup(
+      R"(\[Vx_Debug\]\[\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\]:JNI_OnLoad startup \.\.\.\n)");
+  EXPECT_TRUE(std::regex_match(lines[0], startup)) << lines[0];
+  EXPECT_TRUE(Has({lines[1]}, "]:Catch JNI_VERSION_1_8\n"));
+  EXPECT_TRUE(Has({lines[3]}, "]:Catch JNI_VERSION_1_6\n"));
+  EXPECT_TRUE(Has({lines[5]}, "]:Catch JNI_VERSION_1_4\n"));
+  EXPECT_TRUE(Has({lines[7]}, "]:Default JNI_VERSION_1_2\n"));
+  jvm().SetSupportedVersions({JNI_VERSION_1_8, JNI_VERSION_1_6, JNI_VERSION_1_4, JNI_VERSION_1_2});
+}
+
+TEST_F(Lifecycle, SetJniEnvDeliversQueuedLinesFirstAndLoadsTheService) {
+  JNI_OnLoad(jvm().vm(), nullptr);
+  SetJniEnv(m_receiver, VX_SIM_DIR_DEFAULT);
+  const auto lines = m_log.WaitFor(3);
+  ASSERT_GE(lines.size(), 3u);
+  EXPECT_TRUE(Has({lines[0]}, "]:JNI_OnLoad startup ...\n"));
+  EXPECT_TRUE(Has({lines[1]}, "]:Catch JNI_VERSION_1_8\n"));
+  EXPECT_TRUE(Has({lines[2]}, std::string("]:dir is ") + VX_SIM_DIR_DEFAULT + "\n"));
+  EXPECT_NE(vx::g_hServiceLib, nullptr);
+  EXPECT_EQ(jvm().DaemonAttachCount(), 1u);  // the log thread, as a daemon
+
+  VxSimApi sim;
+  ASSERT_TRUE(
+      sim.Load([](const char* name) { return vx::platform::FindSymbol(vx::g_hServiceLib, name); }));
+  EXPECT_EQ(sim.vxsim_has_callback(VXSIM_MAIN), 1);
+  // The library may stay mapped between tests: look at the calls this test made.
+  const auto calls = SimCalls(sim);
+  ASSERT_GE(calls.size(), 2u);
+  EXPECT_EQ(std::vector<std::string>(calls.end() - 2, calls.end()),
+            (std::vector<std::string>{std::string("setserverlistdir|") + VX_SIM_DIR_DEFAULT,
+                                      "setcallback|cb"}));
+}
+
+TEST_F(Lifecycle, SecondSetJniEnvKeepsOneThreadAndTheFirstLibrary) {
+  SetJniEnv(m_receiver, VX_SIM_DIR_DEFAULT);
+  void* first = vx::g_hServiceLib;
+  VxSimApi sim;
+  ASSERT_TRUE(
+      sim.Load([](const char* name) { return vx::platform::FindSymbol(vx::g_hServiceLib, name); }));
+  sim.vxsim_clear_calls();
+  SetJniEnv(m_receiver, "/elsewhere");
+  EXPECT_EQ(vx::g_hServiceLib, first);
+  EXPECT_TRUE(Has(m_log.WaitFor(2), "]:dir is /elsewhere\n"));
+  EXPECT_EQ(SimCalls(sim),
+            (std::vector<std::string>{"setserverlistdir|/elsewhere", "setcallback|cb"}));
+  EXPECT_EQ(jvm().DaemonAttachCount(), 1u);
+  EXPECT_EQ(jvm().GlobalRefCount(), 1u);  // the same receiver: no second reference kept
+}
+
+TEST_F(Lifecycle, ReplacedReceiverReferencesLiveUntilUnload) {
+  SetJniEnv(m_receiver, "/nowhere");
+  SetJniEnv(jvm().NewInstance(kApiClass), "/nowhere");
+  SetJniEnv(jvm().NewInstance(kApiClass), "/nowhere");
+  EXPECT_EQ(jvm().GlobalRefCount(), 3u);  // TearDown's unload must delete all three
+}
+
+TEST_F(Lifecycle, MissingLibraryLogsTheFailureThenTheMissingEntry) {
+  SetJniEnv(m_receiver, "/no/such/dir");
+  const auto lines = m_log.WaitFor(3);
+  ASSERT_GE(lines.size(), 3u);
+  EXPECT_TRUE(Has({lines[0]}, "]:dir is /no/such/dir\n"));
+  EXPECT_TRUE(std::regex_search(lines[1], std::regex(R"(\]:LoadLibrary Fail [1-9]\d*)")))
+      << lines[1];
+  EXPECT_TRUE(Has({lines[2]}, "]:function address of pfnsetserverlistdir is null.\n"));
+  EXPECT_FALSE(Has(m_log.Lines(), "pfnsetcallback"));
+  EXPECT_EQ(vx::g_hServiceLib, nullptr);
+  // A later good directory loads.
+  SetJniEnv(m_receiver, VX_SIM_DIR_DEFAULT);
+  EXPECT_NE(vx::g_hServiceLib, nullptr);
+}
+
+TEST_F(Lifecycle, WithoutServerListDirTheMainCallbackIsNotRegistered) {
+  VxSimApi sim;
+  ASSERT_TRUE(LoadSim(VX_SIM_DIR_NO_SERVERLISTDIR, sim));  // a clean call log
+  vx::FreeServiceLibrary();
+  vx::testing::ResetBridgeState();
+  SetJniEnv(m_receiver, VX_SIM_DIR_NO_SERVERLISTDIR);
+  EXPECT_TRUE(Has(m_log.WaitFor(2), "]:function address of pfnsetserverlistdir is null.\n"));
+  ASSERT_TRUE(
+      sim.Load([](const char* name) { return vx::platform::FindSymbol(vx::g_hServiceLib, name); }));
+  EXPECT_EQ(sim.vxsim_call_count(), 0);  // neither setserverlistdir nor setcallback exists here
+}
+
+TEST_F(Lifecycle, LibraryDefinitionsOnlyNeverTheSystemsGetdate) {
+  SetJniEnv(m_receiver, VX_SIM_DIR_NO_GETDATE);
+  ASSERT_NE(vx::g_hServiceLib, nullptr);
+  EXPECT_EQ(vx::g_functions.getdate, nullptr);  // libc has a getdate of its own
+  EXPECT_NE(vx::g_functions.csd, nullptr);
+}
+
+TEST_F(Lifecycle, UnloadWithoutSetJniEnvTouchesNoReference) {
+  JNI_OnUnload(jvm().vm(), nullptr);
+  EXPECT_EQ(jvm().CallCount("DeleteGlobalRef"), 0u);
+  EXPECT_EQ(jvm().AttachCount(), 0u);
+}
+
+TEST_F(Lifecycle, UnloadEndsTheLogThreadAndFreesEverything) {
+  SetJniEnv(m_receiver, VX_SIM_DIR_DEFAULT);
+  m_log.WaitFor(1);
+  JNI_OnUnload(jvm().vm(), nullptr);
+  EXPECT_FALSE(vx::g_logThread.IsStarted());
+  EXPECT_EQ(vx::g_hServiceLib, nullptr);
+  EXPECT_EQ(vx::g_jvm.load(), nullptr);
+  EXPECT_EQ(jvm().GlobalRefCount(), 0u);
+  EXPECT_EQ(jvm().DetachCount(), 1u);
+  EXPECT_EQ(jvm().AttachedThreadCount(), 0u);
+  // Queued before the stop: delivered if the thread got to it, else left in the queue.
+  auto lines = m_log.Lines();
+  for (auto& line : TakeLogLines()) lines.push_back(line);
+  EXPECT_TRUE(Has(lines, "]:JNI_OnUnload startup ...\n"));
+}
+
+TEST_F(Lifecycle, LogThreadDeliversInOrderSkipsEmptyLinesAndSurvivesExceptions) {
+  SetJniEnv(m_receiver, "/nowhere");
+  m_log.WaitFor(3);
+  const std::size_t before = m_log.Lines().size();
+  NativeLogCallBack("");
+  NativeLogCallBack("THROW 1");
+  NativeLogCallBack("after");
+  const auto lines = m_log.WaitFor(before + 2);
+  ASSERT_EQ(lines.size(), before + 2);
+  EXPECT_EQ(lines[before], "THROW 1");
+  EXPECT_EQ(lines[before + 1], "after");
+}
+
+TEST_F(Lifecycle, ManyProducersReachJavaCompleteAndInOrder) {
+  SetJniEnv(m_receiver, "/nowhere");
+  const std::size_t before = m_log.WaitFor(3).size();
+  constexpr int kProducers = 4;
+  constexpr int kLines = 10000;
+  std::vector<std::thread> producers;
+  for (int p = 0; p < kProducers; ++p) {
+    producers.emplace_back([p] {
+      for (int i = 0; i < kLines; ++i) {
+        NativeLogCallBack((std::to_string(p) + ":" + std::to_string(i)).c_str());
+      }
+    });
+  }
+  for (auto& producer : producers) producer.join();
+  const auto lines = m_log.WaitFor(before + kProducers * kLines);
+  ASSERT_EQ(lines.size(), before + kProducers * kLines);
+  std::vector<int> next(kProducers, 0);
+  for (std::size_t i = before; i < lines.size(); ++i) {
+    const int producer = lines[i][0] - '0';
+    ASSERT_EQ(lines[i], std::to_string(producer) + ":" + std::to_string(next[producer])) << i;
+    ++next[producer];
+  }
+}
+
+TEST_F(Lifecycle, LinesWrittenWhileStoppedAreDeliveredAfterARestart) {
+  SetJniEnv(m_receiver, "/nowhere");
+  const std::size_t before = m_log.WaitFor(3).size();
+  vx::g_logThread.Stop();
+  vx::g_logThread.Join();
+  NativeLogCallBack("while stopped");
+  EXPECT_EQ(m_log.Lines().size(), before);
+  vx::g_logThread.Start();
+  const auto lines = m_log.WaitFor(before + 1);
+  ASSERT_EQ(lines.size(), before + 1);
+  EXPECT_EQ(lines.back(), "while stopped");
+}
+
+TEST_F(Lifecycle, LogThreadWithoutItsMethodDropsLines) {
+  jvm().FailNth(vx::fakejni::Fn::GetMethodID);
+  SetJniEnv(m_receiver, "/nowhere");
+  NativeLogCallBack("dropped");
+  for (int i = 0; i < 200 && vx::g_logThread.Queue().Size() > 0; ++i)
+    std::this_thread::sleep_for(5ms);
+  EXPECT_EQ(vx::g_logThread.Queue().Size(), 0u);
+  EXPECT_TRUE(m_log.Lines().empty());
+}
+
+TEST_F(Lifecycle, LogThreadThatCannotAttachLeavesLinesQueued) {
+  jvm().FailNth(vx::fakejni::Fn::AttachCurrentThreadAsDaemon);
+  SetJniEnv(m_receiver, "/nowhere");
+  for (int i = 0; i < 400 && vx::g_logThread.IsStarted(); ++i) std::this_thread::sleep_for(5ms);
+  EXPECT_FALSE(vx::g_logThread.IsStarted());
+  EXPECT_GE(vx::g_logThread.Queue().Size(), 2u);
+  // A later setJniEnv starts it again and the lines arrive.
+  SetJniEnv(m_receiver, "/nowhere");
+  EXPECT_GE(m_log.WaitFor(3).size(), 3u);
+}
+
+}  // namespace
+}  // namespace vxtest

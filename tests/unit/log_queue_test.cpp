@@ -1,0 +1,244 @@
+// The log queue, the log formatter and the worker-thread base.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <regex>
+#include <thread>
+#include <vector>
+
+#include "log/base_thread.h"
+#include "log/log_lines.h"
+#include "log/log_queue.h"
+#include "log/log_thread.h"
+#include "log_capture.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+
+// ---- CLogQueue ---------------------------------------------------------------------------
+
+TEST(LogQueue, PopsInOrderAndCountsWhatIsLeft) {
+  vx::CLogQueue queue;
+  queue.Push("a");
+  queue.Push("b");
+  std::string line;
+  EXPECT_EQ(queue.Pop(line), 1);
+  EXPECT_EQ(line, "a");
+  EXPECT_EQ(queue.Pop(line), 0);
+  EXPECT_EQ(line, "b");
+}
+
+TEST(LogQueue, InactiveQueuePopsNothing) {
+  vx::CLogQueue queue;
+  queue.Push("kept");
+  queue.SetActive(false);
+  std::string line = "untouched";
+  EXPECT_EQ(queue.Pop(line), -1);
+  EXPECT_EQ(line, "untouched");
+  EXPECT_EQ(queue.Size(), 1u);
+  queue.SetActive(true);
+  EXPECT_EQ(queue.Pop(line), 0);
+  EXPECT_EQ(line, "kept");
+}
+
+TEST(LogQueue, DeactivatingWakesAWaitingPop) {
+  vx::CLogQueue queue;
+  std::atomic<int> result{99};
+  std::thread consumer([&] {
+    std::string line;
+    result = queue.Pop(line);
+  });
+  std::this_thread::sleep_for(20ms);  // let the consumer block; the test holds either way
+  queue.SetActive(false);
+  consumer.join();
+  EXPECT_EQ(result.load(), -1);
+}
+
+TEST(LogQueue, PushWakesAWaitingPop) {
+  vx::CLogQueue queue;
+  std::string received;
+  std::thread consumer([&] { queue.Pop(received); });
+  queue.Push("hello");
+  consumer.join();
+  EXPECT_EQ(received, "hello");
+}
+
+TEST(LogQueue, ManyProducersLoseNothingAndKeepTheirOrder) {
+  constexpr int kProducers = 4;
+  constexpr int kLines = 10000;
+  vx::CLogQueue queue;
+  std::vector<int> next(kProducers, 0);
+  std::thread consumer([&] {
+    std::string line;
+    for (int i = 0; i < kProducers * kLines; ++i) {
+      queue.Pop(line);
+      const int producer = line[0] - 'a';
+      ASSERT_EQ(std::stoi(line.substr(1)), next[producer]) << "producer " << producer;
+      ++next[producer];
+    }
+  });
+  std::vector<std::thread> producers;
+  for (int p = 0; p < kProducers; ++p) {
+    producers.emplace_back([&queue, p] {
+      for (int i = 0; i < kLines; ++i)
+        queue.Push(std::string(1, static_cast<char>('a' + p)) + std::to_string(i));
+    });
+  }
+  for (auto& t : producers) t.join();
+  consumer.join();
+  for (int p = 0; p < kProducers; ++p) EXPECT_EQ(next[p], kLines);
+  EXPECT_EQ(queue.Size(), 0u);
+}
+
+// ---- WriteLog and NativeLogCallBack --------------------------------------------------------
+
+class LogObject : public ::testing::Test {
+ protected:
+  std::string PopOne() {
+    std::string line;
+    EXPECT_GE(m_log.Queue().Pop(line), 0);
+    return line;
+  }
+  vx::CLogThread m_log;
+};
+
+TEST_F(LogObject, MessageAtTheLimitIsMarkedAsCut) {
+  const std::string exact(vx::CLogThread::kFormatLimit, 'x');
+  m_log.WriteLog("%s", exact.c_str());
+  const std::string line = PopOne();
+  ASSERT_EQ(line.size(), 1023999u);
+  EXPECT_EQ(line.substr(0, 1023996), exact);
+  EXPECT_EQ(line.substr(1023996), "...");
+}
+
+TEST_F(LogObject, LongMessageIsCutToTheLimitPlusDots) {
+  std::string huge(2000000, 'y');
+  huge[1023995] = 'z';
+  m_log.WriteLog("%s", huge.c_str());
+  const std::string line = PopOne();
+  ASSERT_EQ(line.size(), 1023999u);
+  EXPECT_EQ(line[1023995], 'z');
+  EXPECT_EQ(line.substr(1023996), "...");
+  // The marker survives for the next, shorter line.
+  m_log.WriteLog("%s", "short");
+  EXPECT_EQ(PopOne(), "short");
+  m_log.WriteLog("%s", huge.c_str());
+  EXPECT_EQ(PopOne().substr(1023996), "...");
+}
+
+TEST_F(LogObject, MessageJustBelowTheLimitIsWhole) {
+  const std::string text(vx::CLogThread::kFormatLimit - 1, 'w');
+  m_log.WriteLog("%s", text.c_str());
+  EXPECT_EQ(PopOne(), text);
+}
+
+TEST(LogLines, BridgeLinesCarryTagTimeStampAndNewline) {
+  vxtest::TakeLogLines();
+  vx::logline::MissingEntry("pfncsd");
+  vx::logline::CatchJniVersion(6);
+  std::string first, second;
+  vx::g_logThread.Queue().Pop(first);
+  vx::g_logThread.Queue().Pop(second);
+  const std::regex stamp(
+      R"(\[Vx_Error\]\[\d{4}-\d{2}-\d{2} \d{2}:\d{2}:\d{2}\]:function address of pfncsd is null\.\n)");
+  EXPECT_TRUE(std::regex_match(first, stamp)) << first;
+  EXPECT_TRUE(std::regex_match(
+      second, std::regex(R"(\[Vx_Debug\]\[[-0-9: ]{19}\]:Catch JNI_VERSION_1_6\n)")))
+      << second;
+}
+
+TEST(NativeLogSink, QueuesLinesByteForByte) {
+  vxtest::TakeLogLines();
+  EXPECT_EQ(NativeLogCallBack(nullptr), 1);
+  EXPECT_EQ(vx::g_logThread.Queue().Size(), 0u);
+  EXPECT_EQ(NativeLogCallBack(""), 0);
+  EXPECT_EQ(NativeLogCallBack("raw \xD6\xD0 %s %d"), 0);
+  std::string line = "x";
+  vx::g_logThread.Queue().Pop(line);
+  EXPECT_EQ(line, "");
+  vx::g_logThread.Queue().Pop(line);
+  EXPECT_EQ(line, "raw \xD6\xD0 %s %d");
+}
+
+TEST(TimeStamp, IsNineteenCharactersOfLocalTime) {
+  const std::string stamp = vx::GetTimeStamp();
+  EXPECT_TRUE(std::regex_match(stamp, std::regex(R"(\d{4}-\d{2}-\d{2} \d{2}:\d{2}:\d{2})")))
+      << stamp;
+}
+
+// ---- CBaseThread -------------------------------------------------------------------------------
+
+// A worker whose body waits until released (or stopped), counting its runs.
+class GatedThread : public vx::CBaseThread {
+ public:
+  std::atomic<int> runs{0};
+  std::atomic<bool> release{false};
+  bool returnAtOnce = false;
+
+ protected:
+  std::uint32_t Run() override {
+    ++runs;
+    while (!returnAtOnce && !release && !ShouldStop()) std::this_thread::sleep_for(1ms);
+    return 0;
+  }
+};
+
+void WaitUntil(const std::function<bool()>& condition) {
+  for (int i = 0; i < 5000 && !condition(); ++i) std::this_thread::sleep_for(1ms);
+}
+
+TEST(BaseThread, SecondStartWhileRunningMakesNoThread) {
+  GatedThread worker;
+  EXPECT_EQ(worker.Start(), 0);
+  EXPECT_EQ(worker.Start(), 0);
+  WaitUntil([&] { return worker.runs >= 1; });
+  worker.release = true;
+  worker.Join();
+  EXPECT_EQ(worker.runs.load(), 1);
+  EXPECT_FALSE(worker.IsStarted());
+}
+
+TEST(BaseThread, StartAfterTheBodyReturnedMakesANewThread) {
+  GatedThread worker;
+  worker.returnAtOnce = true;
+  worker.Start();
+  WaitUntil([&] { return !worker.IsStarted(); });
+  EXPECT_FALSE(worker.IsStarted());  // a body that returns at once leaves it not started
+  worker.Start();
+  WaitUntil([&] { return worker.runs == 2 && !worker.IsStarted(); });
+  EXPECT_EQ(worker.runs.load(), 2);
+  worker.Join();
+}
+
+TEST(BaseThread, StopReportsThePreviousFlag) {
+  GatedThread worker;
+  EXPECT_FALSE(worker.ShouldStop());
+  EXPECT_EQ(worker.Stop(), 1);
+  EXPECT_EQ(worker.Stop(), 0);
+  EXPECT_TRUE(worker.ShouldStop());
+  worker.Start();  // Start sets the run flag again
+  EXPECT_FALSE(worker.ShouldStop());
+  worker.Stop();
+  worker.Join();
+  EXPECT_EQ(worker.runs.load(), 1);
+}
+
+TEST(BaseThread, JoinWithoutStartReturnsAtOnce) {
+  GatedThread worker;
+  worker.Join();
+  EXPECT_FALSE(worker.IsStarted());
+  EXPECT_EQ(vx::CBaseThread::ThreadProc(nullptr), 0u);
+}
+
+TEST(BaseThread, StopEndsABodyThatPolls) {
+  GatedThread worker;
+  worker.Start();
+  WaitUntil([&] { return worker.runs >= 1; });
+  worker.Stop();
+  worker.Join();
+  EXPECT_FALSE(worker.IsStarted());
+}
+
+}  // namespace

@@ -1,0 +1,282 @@
+// The JNI side of text conversion: Java strings in, byte arrays and strings out, and the
+// int method call, against the fake VM.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "ctype_locale.h"
+#include "fakejni/fakejni.h"
+#include "marshal/alloc.h"
+#include "marshal/jni_util.h"
+#include "marshal/text.h"
+
+namespace vx {
+namespace {
+
+using fakejni::Fn;
+using testlocale::kGbk;
+using testlocale::kUtf8;
+using Bytes = std::vector<std::uint8_t>;
+
+struct AllocationFaultsOff {
+  ~AllocationFaultsOff() {
+    testing::FailAllocationAfter(0);
+    testing::FailAllAllocations(false);
+  }
+};
+
+Bytes BytesOf(const std::string& text) { return Bytes(text.begin(), text.end()); }
+
+// Helpers that read a result and drop its local reference, so no test outgrows the 16
+// local references a native method may hold.
+class TextJniTest : public fakejni::FakeJniTest {
+ protected:
+  std::string Native(std::u16string_view text) {
+    LocalRef<jstring> string(env(), jvm().NewJString(text));
+    return JStringToNative(env(), string.get());
+  }
+  Bytes Take(jbyteArray array) {
+    LocalRef<jbyteArray> ref(env(), array);
+    return jvm().Bytes(array);
+  }
+  std::u16string Take(jstring text) {
+    LocalRef<jstring> ref(env(), text);
+    return jvm().StringU16(text);
+  }
+};
+
+// ---- JStringToNative -----------------------------------------------------------------
+
+TEST_F(TextJniTest, ReadsUtf16NotModifiedUtf8) {
+  VX_USE_LOCALE(kUtf8);
+  // A supplementary character arrives as real UTF-8, not as two encoded surrogates.
+  EXPECT_EQ(Native(u"\U0001F600"), "\xF0\x9F\x98\x80");
+  EXPECT_EQ(Native(u"x\u00E9\u4E2D\U0001F600y"), "x\xC3\xA9\xE4\xB8\xAD\xF0\x9F\x98\x80y");
+  // U+0000 ends the native string.
+  EXPECT_EQ(Native(std::u16string(u"ab\0cd", 5)), "ab");
+  EXPECT_EQ(Native(std::u16string(u"\0cd", 3)), "");
+  // A lone surrogate is no character: U+FFFD.
+  EXPECT_EQ(Native(std::u16string{u'a', 0xD800, u'z'}), "a\xEF\xBF\xBDz");
+  EXPECT_EQ(Native(u""), "");
+  EXPECT_EQ(jvm().CallCount("GetStringUTFChars"), 0u);
+  EXPECT_EQ(jvm().OutstandingBuffers(), 0u);
+}
+
+TEST_F(TextJniTest, ConvertsToTheAnsiCodePage) {
+  VX_USE_LOCALE(kGbk);
+  EXPECT_EQ(Native(u"\u4E2D\u6587"), "\xD6\xD0\xCE\xC4");
+  EXPECT_EQ(Native(u"600000.SH,\u4E2D"), "600000.SH,\xD6\xD0");
+  EXPECT_EQ(Native(u"a\U0001F600b\u0E10c"), "a?b?c");  // one default character each
+}
+
+TEST_F(TextJniTest, NullStringOrEnvGivesEmpty) {
+  EXPECT_EQ(JStringToNative(env(), nullptr), "");
+  EXPECT_EQ(JStringToNative(nullptr, jvm().NewJString(u"abc")), "");
+  EXPECT_EQ(jvm().PendingExceptionClass(), "");
+}
+
+TEST_F(TextJniTest, FetchFailureGivesEmptyAndClearsTheException) {
+  VX_USE_LOCALE(kGbk);
+  jstring text = jvm().NewJString(u"\u4E2D\u6587");
+  jvm().FailNth(Fn::GetStringRegion);
+  EXPECT_EQ(JStringToNative(env(), text), "");
+  EXPECT_EQ(jvm().PendingExceptionClass(), "");
+  // The next call is unaffected.
+  EXPECT_EQ(JStringToNative(env(), text), "\xD6\xD0\xCE\xC4");
+}
+
+// Longer strings are read in pieces; none of the pieces may split a character or lose one.
+TEST_F(TextJniTest, LongStringsConvertWhole) {
+  VX_USE_LOCALE(kUtf8);
+  std::u16string text;
+  std::string expected;
+  for (int i = 0; i < 3000; ++i) {
+    // Pairs land on every offset, chunk boundaries included.
+    if (i % 7 == 3) {
+      text += u"\U0001F600";
+      expected += "\xF0\x9F\x98\x80";
+    } else if (i % 5 == 0) {
+      text += u"\u4E2D";
+      expected += "\xE4\xB8\xAD";
+    } else {
+      text += static_cast<char16_t>(u'a' + i % 26);
+      expected += static_cast<char>('a' + i % 26);
+    }
+  }
+  EXPECT_EQ(Native(text), expected);
+
+  // A pair exactly across every position near a power-of-two boundary.
+  for (std::size_t at = 500; at < 530; ++at) {
+    std::u16string around(at, u'x');
+    around += u"\U0001F600";
+    around += std::u16string(40, u'y');
+    const std::string want = std::string(at, 'x') + "\xF0\x9F\x98\x80" + std::string(40, 'y');
+    EXPECT_EQ(Native(around), want) << "pair at " << at;
+  }
+
+  // U+0000 far into a long string still ends it.
+  std::u16string withNul(2000, u'z');
+  withNul[1500] = u'\0';
+  EXPECT_EQ(Native(withNul), std::string(1500, 'z'));
+}
+
+TEST_F(TextJniTest, LongStringInGbk) {
+  VX_USE_LOCALE(kGbk);
+  std::u16string text;
+  std::string expected;
+  for (int i = 0; i < 1500; ++i) {
+    text += u"\u4E2D\u6587";
+    expected += "\xD6\xD0\xCE\xC4";
+  }
+  EXPECT_EQ(Native(text), expected);
+}
+
+TEST_F(TextJniTest, FetchFailureLaterInALongStringGivesEmpty) {
+  jstring text = jvm().NewJString(std::u16string(3000, u'q'));
+  jvm().FailNth(Fn::GetStringRegion, 2);
+  EXPECT_EQ(JStringToNative(env(), text), "");
+  EXPECT_EQ(jvm().PendingExceptionClass(), "");
+}
+
+TEST_F(TextJniTest, JStringToNativeNeedsNoBridgeAllocation) {
+  VX_USE_LOCALE(kGbk);
+  AllocationFaultsOff disarm;
+  testing::FailAllAllocations(true);
+  EXPECT_EQ(Native(u"\u4E2D\u6587"), "\xD6\xD0\xCE\xC4");
+  EXPECT_EQ(Native(std::u16string(2000, u'\u6587')).size(), 4000u);
+}
+
+// ---- NewJavaByteArray ----------------------------------------------------------------
+
+TEST_F(TextJniTest, NewJavaByteArrayCopiesTheBytes) {
+  const std::uint8_t data[] = {0x00, 0x7F, 0x80, 0xFF, 0x10};
+  const std::size_t locals = jvm().LocalRefCount();
+  jbyteArray array = NewJavaByteArray(env(), data, 5);
+  ASSERT_NE(array, nullptr);
+  EXPECT_EQ(jvm().Bytes(array), Bytes(data, data + 5));
+  EXPECT_EQ(jvm().LocalRefCount(), locals + 1);
+  EXPECT_EQ(Take(NewJavaByteArray(env(), data, 1)), Bytes{0x00});
+  env()->DeleteLocalRef(array);
+}
+
+TEST_F(TextJniTest, NewJavaByteArrayRefusesWhatCannotBeAnArray) {
+  const char data[] = "abc";
+  jvm().ResetCallCounts();
+  EXPECT_EQ(NewJavaByteArray(env(), data, 0), nullptr);
+  EXPECT_EQ(NewJavaByteArray(env(), data, -1), nullptr);
+  EXPECT_EQ(NewJavaByteArray(env(), nullptr, 3), nullptr);
+  EXPECT_EQ(NewJavaByteArray(nullptr, data, 3), nullptr);
+  EXPECT_EQ(jvm().CallCount("NewByteArray"), 0u);  // no zero-length array either
+}
+
+TEST_F(TextJniTest, NewJavaByteArrayFailureLeavesTheExceptionPending) {
+  jvm().FailNth(Fn::NewByteArray);
+  EXPECT_EQ(NewJavaByteArray(env(), "abc", 3), nullptr);
+  EXPECT_EQ(jvm().PendingExceptionClass(), "java/lang/OutOfMemoryError");
+  EXPECT_EQ(jvm().CallCount("SetByteArrayRegion"), 0u);
+  jvm().ClearPendingException();
+}
+
+// ---- StringToUtf8ByteArray -----------------------------------------------------------
+
+TEST_F(TextJniTest, StringToUtf8ByteArray) {
+  VX_USE_LOCALE(kGbk);
+  EXPECT_EQ(Take(StringToUtf8ByteArray(env(), "\xD6\xD0\xCE\xC4")),
+            BytesOf("\xE4\xB8\xAD\xE6\x96\x87"));
+  EXPECT_EQ(Take(StringToUtf8ByteArray(env(), "plain")), BytesOf("plain"));
+  // No terminator, and the text ends at an embedded NUL.
+  EXPECT_EQ(Take(StringToUtf8ByteArray(env(), std::string("a\xD6\xD0\0b", 5))),
+            BytesOf("a\xE4\xB8\xAD"));
+  jvm().ResetCallCounts();
+  EXPECT_EQ(StringToUtf8ByteArray(env(), ""), nullptr);
+  EXPECT_EQ(StringToUtf8ByteArray(env(), std::string("\0abc", 4)), nullptr);
+  EXPECT_EQ(StringToUtf8ByteArray(nullptr, "abc"), nullptr);
+  EXPECT_EQ(jvm().CallCount("NewByteArray"), 0u);
+}
+
+TEST_F(TextJniTest, StringToUtf8ByteArraySendsAnsiBytesWithoutMemory) {
+  VX_USE_LOCALE(kGbk);
+  AllocationFaultsOff disarm;
+  for (std::uint64_t failing = 1; failing <= 2; ++failing) {
+    testing::FailAllocationAfter(failing);
+    EXPECT_EQ(Take(StringToUtf8ByteArray(env(), "a\xD6\xD0")), BytesOf("a\xD6\xD0"))
+        << "allocation " << failing << " failing";
+  }
+}
+
+// ---- NativeToJString -----------------------------------------------------------------
+
+TEST_F(TextJniTest, NativeToJString) {
+  {
+    VX_USE_LOCALE(kGbk);
+    EXPECT_EQ(Take(NativeToJString(env(), "\xD6\xD0\xCE\xC4")), u"\u4E2D\u6587");
+    EXPECT_EQ(Take(NativeToJString(env(), "err \xD6\xD0 \xFF")), u"err \u4E2D \uFFFD");
+    std::string longText(3000, 'k');
+    longText += "\xD6\xD0";
+    EXPECT_EQ(Take(NativeToJString(env(), longText.c_str())),
+              std::u16string(3000, u'k') + u"\u4E2D");
+    EXPECT_EQ(Take(NativeToJString(env(), std::string(600, 'm').c_str())),
+              std::u16string(600, u'm'));
+  }
+  {
+    VX_USE_LOCALE(kUtf8);
+    EXPECT_EQ(Take(NativeToJString(env(), "\xF0\x9F\x98\x80")), u"\U0001F600");
+  }
+  jstring empty = NativeToJString(env(), nullptr);
+  ASSERT_NE(empty, nullptr);
+  EXPECT_EQ(Take(empty), u"");
+  EXPECT_EQ(Take(NativeToJString(env(), "")), u"");
+  EXPECT_EQ(NativeToJString(nullptr, "abc"), nullptr);
+}
+
+TEST_F(TextJniTest, NativeToJStringWithoutMemoryWidensTheBytes) {
+  VX_USE_LOCALE(kGbk);
+  AllocationFaultsOff disarm;
+  testing::FailAllAllocations(true);
+  EXPECT_EQ(Take(NativeToJString(env(), "a\xD6\xD0")), u"a\u00D6\u00D0");
+  EXPECT_EQ(Take(NativeToJString(env(), "ascii only")), u"ascii only");
+}
+
+TEST_F(TextJniTest, NativeToJStringFailureLeavesTheExceptionPending) {
+  jvm().FailNth(Fn::NewString);
+  EXPECT_EQ(NativeToJString(env(), "abc"), nullptr);
+  EXPECT_EQ(jvm().PendingExceptionClass(), "java/lang/OutOfMemoryError");
+  jvm().ClearPendingException();
+}
+
+// ---- CallJavaIntMethod ---------------------------------------------------------------
+
+TEST_F(TextJniTest, CallJavaIntMethodPassesArgumentsAndResult) {
+  jvm().DefineClass("com/example/Sink");
+  std::vector<std::uint8_t> seenBytes;
+  jint seenKind = -1;
+  jvm().DefineIntMethod("com/example/Sink", "take", "([BI)I",
+                        [&](JNIEnv*, jobject, const std::vector<jvalue>& args) {
+                          seenBytes = jvm().Bytes(static_cast<jbyteArray>(args[0].l));
+                          seenKind = args[1].i;
+                          return 77;
+                        });
+  jobject sink = jvm().NewInstance("com/example/Sink");
+  jclass type = env()->GetObjectClass(sink);
+  jmethodID take = env()->GetMethodID(type, "take", "([BI)I");
+  ASSERT_NE(take, nullptr);
+  jbyteArray array = NewJavaByteArray(env(), "xyz", 3);
+  EXPECT_EQ(CallJavaIntMethod(env(), sink, take, array, jint{5}), 77);
+  EXPECT_FALSE(env()->ExceptionCheck());
+  EXPECT_EQ(seenBytes, BytesOf("xyz"));
+  EXPECT_EQ(seenKind, 5);
+
+  // A Java exception: 0 comes back and the exception is left for the caller to handle.
+  jvm().DefineIntMethod("com/example/Sink", "take", "([BI)I",
+                        [](JNIEnv* env, jobject, const std::vector<jvalue>&) {
+                          fakejni::FakeJvm::ThrowJava(env, "java/lang/IllegalStateException");
+                          return 1;
+                        });
+  EXPECT_EQ(CallJavaIntMethod(env(), sink, take, array, jint{6}), 0);
+  EXPECT_TRUE(ClearPendingException(env()));
+}
+
+}  // namespace
+}  // namespace vx

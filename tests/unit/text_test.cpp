@@ -1,0 +1,463 @@
+// Code-page conversion and the ANSI <-> UTF-8 helpers, without JNI.
+//
+// The tests switch LC_CTYPE between zh_CN.GBK, en_US.UTF-8, en_US.CP1252 and C.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstdint>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "ctype_locale.h"
+#include "marshal/alloc.h"
+#include "marshal/text.h"
+#include "platform/platform.h"
+
+namespace vx {
+namespace {
+
+using platform::CodePage;
+
+using testlocale::kCp1252;
+using testlocale::kGbk;
+using testlocale::kUtf8;
+
+// Disarms allocation fault injection when the test ends, however it ends.
+struct AllocationFaultsOff {
+  ~AllocationFaultsOff() {
+    testing::FailAllocationAfter(0);
+    testing::FailAllAllocations(false);
+  }
+};
+
+// Measures, converts into exactly that room, and checks that the two calls agree.
+std::u16string Wide(CodePage page, const std::string& bytes) {
+  const int length = static_cast<int>(bytes.size());
+  const int needed = platform::MultiByteToWide(page, bytes.data(), length, nullptr, 0);
+  std::u16string out(static_cast<std::size_t>(needed), u'\0');
+  const int written = platform::MultiByteToWide(page, bytes.data(), length, out.data(), needed);
+  EXPECT_EQ(written, needed) << "measuring and converting disagree";
+  return out;
+}
+
+std::string Narrow(CodePage page, const std::u16string& units) {
+  const int length = static_cast<int>(units.size());
+  const int needed = platform::WideToMultiByte(page, units.data(), length, nullptr, 0);
+  std::string out(static_cast<std::size_t>(needed), '\0');
+  const int written = platform::WideToMultiByte(page, units.data(), length, out.data(), needed);
+  EXPECT_EQ(written, needed) << "measuring and converting disagree";
+  return out;
+}
+
+std::string ToUtf8(const char* ansi) {
+  std::string out = "unset";
+  EXPECT_TRUE(AnsiToUtf8(ansi, out));
+  return out;
+}
+
+std::string ToAnsi(const char* utf8) {
+  std::string out = "unset";
+  EXPECT_TRUE(Utf8ToAnsi(utf8, out));
+  return out;
+}
+
+struct Sample {
+  std::string bytes;
+  std::u16string units;
+};
+
+// ---- UTF-8 <-> UTF-16 ----------------------------------------------------------------
+
+TEST(CodePageUtf8, ConvertsWorkedExamplesBothWays) {
+  const Sample samples[] = {
+      {"A", u"A"},
+      {"\x7F", u"\x7F"},
+      {"\xC2\x80", u"\x0080"},
+      {"\xC3\xA9", u"\u00E9"},
+      {"\xDF\xBF", u"\u07FF"},
+      {"\xE0\xA0\x80", u"\u0800"},
+      {"\xE4\xB8\xAD\xE6\x96\x87", u"\u4E2D\u6587"},
+      {"\xEF\xBF\xBD", u"\uFFFD"},
+      {"\xEF\xBF\xBF", u"\uFFFF"},
+      {"\xF0\x90\x80\x80", {0xD800, 0xDC00}},
+      {"\xF0\x9F\x98\x80", {0xD83D, 0xDE00}},
+      {"\xF4\x8F\xBF\xBF", {0xDBFF, 0xDFFF}},
+      {"a\xC3\xA9z\xF0\x9F\x98\x80!", {u'a', 0x00E9, u'z', 0xD83D, 0xDE00, u'!'}},
+      {std::string("x\0y", 3), std::u16string(u"x\0y", 3)},  // explicit lengths carry NULs
+  };
+  for (const Sample& sample : samples) {
+    EXPECT_EQ(Wide(CodePage::Utf8, sample.bytes), sample.units) << sample.bytes;
+    EXPECT_EQ(Narrow(CodePage::Utf8, sample.units), sample.bytes) << sample.bytes;
+  }
+}
+
+TEST(CodePageUtf8, InvalidBytesBecomeOneReplacementPerMaximalSubpart) {
+  const Sample samples[] = {
+      {"\x80", u"\uFFFD"},  // stray trail byte
+      {"a\xBFz", u"a\uFFFDz"},
+      {"\xC0\xAF", u"\uFFFD\uFFFD"},  // C0/C1 never start a sequence
+      {"\xC1\xBF", u"\uFFFD\uFFFD"},
+      {"\xE0\x80\x80", u"\uFFFD\uFFFD\uFFFD"},            // overlong
+      {"\xED\xA0\x80", u"\uFFFD\uFFFD\uFFFD"},            // encoded surrogate
+      {"\xF4\x90\x80\x80", u"\uFFFD\uFFFD\uFFFD\uFFFD"},  // above U+10FFFF
+      {"\xF5\x80", u"\uFFFD\uFFFD"},
+      {"\xFF\xFE", u"\uFFFD\uFFFD"},
+      {"\xE2\x82", u"\uFFFD"},    // truncated at the end
+      {"\xE2\x82Z", u"\uFFFDZ"},  // truncated, then ASCII
+      {"\xF0\x9F\x98", u"\uFFFD"},
+      {"\xF0\x9F\x98\xF0\x9F\x98\x80", {0xFFFD, 0xD83D, 0xDE00}},
+      {"\xC3\xC3\xA9", u"\uFFFD\u00E9"},
+  };
+  for (const Sample& sample : samples) {
+    EXPECT_EQ(Wide(CodePage::Utf8, sample.bytes), sample.units)
+        << ::testing::PrintToString(sample.bytes);
+  }
+}
+
+TEST(CodePageUtf8, LoneSurrogatesEncodeAsReplacement) {
+  const Sample samples[] = {
+      {"\xEF\xBF\xBD", {0xD800}},
+      {"\xEF\xBF\xBD", {0xDFFF}},
+      {"a\xEF\xBF\xBDz", {u'a', 0xDC00, u'z'}},
+      {"a\xEF\xBF\xBD", {u'a', 0xD83D}},               // high surrogate at the end
+      {"\xEF\xBF\xBD\xEF\xBF\xBD", {0xDE00, 0xD83D}},  // pair in the wrong order
+      {"\xEF\xBF\xBD\xF0\x9F\x98\x80", {0xD83D, 0xD83D, 0xDE00}},
+  };
+  for (const Sample& sample : samples) {
+    EXPECT_EQ(Narrow(CodePage::Utf8, sample.units), sample.bytes);
+  }
+}
+
+// ---- The measure / convert contract ----------------------------------------------------
+
+// Runs the contract checks for one code page in the current locale.
+void CheckContract(CodePage page, const std::string& bytes) {
+  const int length = static_cast<int>(bytes.size());
+  const int units = platform::MultiByteToWide(page, bytes.data(), length, nullptr, 0);
+  ASSERT_GT(units, 1);
+  std::u16string wide = Wide(page, bytes);
+
+  // Too little room: 0, and nothing written past the capacity given.
+  std::vector<char16_t> small(static_cast<std::size_t>(units) + 4, u'\xAAAA');
+  EXPECT_EQ(platform::MultiByteToWide(page, bytes.data(), length, small.data(), units - 1), 0);
+  for (std::size_t i = static_cast<std::size_t>(units) - 1; i < small.size(); ++i) {
+    EXPECT_EQ(small[i], u'\xAAAA') << "written past the capacity at " << i;
+  }
+  // More room than needed: the count written, the rest untouched.
+  std::vector<char16_t> large(static_cast<std::size_t>(units) + 4, u'\xAAAA');
+  EXPECT_EQ(platform::MultiByteToWide(page, bytes.data(), length, large.data(), units + 4), units);
+  EXPECT_EQ(std::u16string(large.data(), static_cast<std::size_t>(units)), wide);
+  EXPECT_EQ(large[static_cast<std::size_t>(units)], u'\xAAAA');
+
+  const int count = platform::WideToMultiByte(page, wide.data(), units, nullptr, 0);
+  ASSERT_GT(count, 1);
+  std::vector<char> narrow(static_cast<std::size_t>(count) + 4, '\x55');
+  EXPECT_EQ(platform::WideToMultiByte(page, wide.data(), units, narrow.data(), count - 1), 0);
+  for (std::size_t i = static_cast<std::size_t>(count) - 1; i < narrow.size(); ++i) {
+    EXPECT_EQ(narrow[i], '\x55') << "written past the capacity at " << i;
+  }
+  EXPECT_EQ(platform::WideToMultiByte(page, wide.data(), units, narrow.data(), count + 4), count);
+  EXPECT_EQ(std::string(narrow.data(), static_cast<std::size_t>(count)), bytes);
+
+  // Argument errors, as Windows treats them.
+  char16_t unit[4];
+  char byte[4];
+  EXPECT_EQ(platform::MultiByteToWide(page, nullptr, 3, nullptr, 0), 0);
+  EXPECT_EQ(platform::MultiByteToWide(page, bytes.data(), 0, nullptr, 0), 0);
+  EXPECT_EQ(platform::MultiByteToWide(page, bytes.data(), -2, nullptr, 0), 0);
+  EXPECT_EQ(platform::MultiByteToWide(page, bytes.data(), length, unit, -1), 0);
+  EXPECT_EQ(platform::MultiByteToWide(page, bytes.data(), length, nullptr, 4), 0);
+  EXPECT_EQ(platform::WideToMultiByte(page, nullptr, 3, nullptr, 0), 0);
+  EXPECT_EQ(platform::WideToMultiByte(page, wide.data(), 0, nullptr, 0), 0);
+  EXPECT_EQ(platform::WideToMultiByte(page, wide.data(), units, byte, -1), 0);
+  EXPECT_EQ(platform::WideToMultiByte(page, wide.data(), units, nullptr, 4), 0);
+  // Length -1: up to and including the terminator.
+  EXPECT_EQ(platform::MultiByteToWide(page, bytes.c_str(), -1, nullptr, 0), units + 1);
+  EXPECT_EQ(platform::WideToMultiByte(page, wide.c_str(), -1, nullptr, 0), count + 1);
+}
+
+TEST(CodePageContract, MeasuresConvertsAndRefusesWhatDoesNotFit) {
+  // Each text once ending in ASCII and once in its widest character, so that the character
+  // that does not fit is of each kind.
+  {
+    SCOPED_TRACE("UTF-8");
+    CheckContract(CodePage::Utf8, "ab\xE4\xB8\xAD\xF0\x9F\x98\x80xy");
+    CheckContract(CodePage::Utf8, "ab\xE4\xB8\xAD");
+    CheckContract(CodePage::Utf8, "ab\xF0\x9F\x98\x80");
+  }
+  {
+    SCOPED_TRACE("GBK");
+    VX_USE_LOCALE(kGbk);
+    CheckContract(CodePage::Ansi, "ab\xD6\xD0\xCE\xC4xy");
+    CheckContract(CodePage::Ansi, "ab\xD6\xD0\xCE\xC4");
+  }
+  {
+    SCOPED_TRACE("CP1252");
+    VX_USE_LOCALE(kCp1252);
+    CheckContract(CodePage::Ansi, "ab\x80\xE9xy");
+    CheckContract(CodePage::Ansi, "ab\x80\xE9");
+  }
+  {
+    SCOPED_TRACE("C");
+    VX_USE_LOCALE("C");
+    CheckContract(CodePage::Ansi, "plain ascii");
+  }
+}
+
+// ---- ANSI codesets -------------------------------------------------------------------
+
+TEST(CodePageAnsi, Gbk) {
+  VX_USE_LOCALE(kGbk);
+  EXPECT_FALSE(platform::AnsiIsUtf8());
+  const Sample samples[] = {
+      {"\xD6\xD0\xCE\xC4", u"\u4E2D\u6587"},
+      {"code=600000.SH \xD6\xD0", u"code=600000.SH \u4E2D"},
+      {"\x80", u"\u20AC"},  // the euro sign, as in code page 936
+      {"\xA1\xA1", u"\u3000"},
+  };
+  for (const Sample& sample : samples) {
+    EXPECT_EQ(Wide(CodePage::Ansi, sample.bytes), sample.units);
+    EXPECT_EQ(Narrow(CodePage::Ansi, sample.units), sample.bytes);
+  }
+  // What GBK lacks becomes '?', one per code point; a lone surrogate too.
+  EXPECT_EQ(Narrow(CodePage::Ansi, u"a\u0E10b"), "a?b");
+  EXPECT_EQ(Narrow(CodePage::Ansi, u"x\U0001F600y"), "x?y");
+  EXPECT_EQ(Narrow(CodePage::Ansi, u"\U0001F600\U0001F600\u4E2D"), "??\xD6\xD0");
+  EXPECT_EQ(Narrow(CodePage::Ansi, {0xD800, u'z'}), "?z");
+  EXPECT_EQ(Narrow(CodePage::Ansi, {u'z', 0xDC00}), "z?");
+  EXPECT_EQ(Narrow(CodePage::Ansi, {0x4E2D, 0xD83D}), "\xD6\xD0?");
+  EXPECT_EQ(Narrow(CodePage::Ansi, u"\uFEFF"), "?");
+  // Bytes that do not decode: U+FFFD for each, and what follows still decodes.
+  EXPECT_EQ(Wide(CodePage::Ansi, "a\xFFz"), u"a\uFFFDz");
+  EXPECT_EQ(Wide(CodePage::Ansi, "a\xD6"), u"a\uFFFD");
+  EXPECT_EQ(Wide(CodePage::Ansi, "\xD6 \xD6\xD0"), u"\uFFFD \u4E2D");
+}
+
+TEST(CodePageAnsi, Cp1252) {
+  VX_USE_LOCALE(kCp1252);
+  EXPECT_FALSE(platform::AnsiIsUtf8());
+  EXPECT_EQ(Wide(CodePage::Ansi, "\x80\xE9\x9F"), u"\u20AC\u00E9\u0178");
+  EXPECT_EQ(Narrow(CodePage::Ansi, u"\u20AC\u00E9\u0178"), "\x80\xE9\x9F");
+  EXPECT_EQ(Narrow(CodePage::Ansi, u"caf\u00E9 \u4E2D"), "caf\xE9 ?");
+  EXPECT_EQ(Wide(CodePage::Ansi, "a\x81z"), u"a\uFFFDz");  // 0x81 is unassigned
+}
+
+TEST(CodePageAnsi, CLocaleIsAscii) {
+  VX_USE_LOCALE("C");
+  EXPECT_FALSE(platform::AnsiIsUtf8());
+  EXPECT_EQ(Wide(CodePage::Ansi, "plain"), u"plain");
+  EXPECT_EQ(Wide(CodePage::Ansi, "caf\xC3\xA9"), u"caf\uFFFD\uFFFD");
+  EXPECT_EQ(Narrow(CodePage::Ansi, u"caf\u00E9\U0001F600."), "caf??.");
+  // UTF-8 is UTF-8 whatever the locale.
+  EXPECT_EQ(Wide(CodePage::Utf8, "caf\xC3\xA9"), u"caf\u00E9");
+}
+
+TEST(CodePageAnsi, Utf8LocaleUsesUtf8) {
+  VX_USE_LOCALE(kUtf8);
+  EXPECT_TRUE(platform::AnsiIsUtf8());
+  const std::string bytes = "a\xE4\xB8\xAD\xF0\x9F\x98\x80\xFF";
+  EXPECT_EQ(Wide(CodePage::Ansi, bytes), Wide(CodePage::Utf8, bytes));
+  EXPECT_EQ(Narrow(CodePage::Ansi, {u'a', 0xD800, 0x4E2D}), "a\xEF\xBF\xBD\xE4\xB8\xAD");
+}
+
+TEST(CodePageAnsi, FollowsLocaleChangesOnOneThread) {
+  // The descriptors a thread caches belong to one codeset: a locale change must not reuse
+  // them for the next one.
+  for (int round = 0; round < 2; ++round) {
+    {
+      VX_USE_LOCALE(kGbk);
+      EXPECT_EQ(Narrow(CodePage::Ansi, u"\u4E2D"), "\xD6\xD0");
+      EXPECT_EQ(Wide(CodePage::Ansi, "\xE9"), u"\uFFFD");
+    }
+    {
+      VX_USE_LOCALE(kCp1252);
+      EXPECT_EQ(Narrow(CodePage::Ansi, u"\u4E2D"), "?");
+      EXPECT_EQ(Wide(CodePage::Ansi, "\xE9"), u"\u00E9");
+    }
+  }
+}
+
+TEST(CodePageAnsi, ThreadsConvertConcurrently) {
+  VX_USE_LOCALE(kGbk);
+  const std::string gbk = "600000.SH,\xD6\xD0\xCE\xC4,\xA1\xA1,x";
+  const std::u16string wide = u"600000.SH,\u4E2D\u6587,\u3000,x";
+  std::atomic<int> mismatches{0};
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 4; ++t) {
+    threads.emplace_back([&] {
+      for (int i = 0; i < 2000; ++i) {
+        char16_t units[64];
+        char bytes[64];
+        const int n = platform::MultiByteToWide(CodePage::Ansi, gbk.data(),
+                                                static_cast<int>(gbk.size()), units, 64);
+        const int m = platform::WideToMultiByte(CodePage::Ansi, wide.data(),
+                                                static_cast<int>(wide.size()), bytes, 64);
+        if (std::u16string(units, static_cast<std::size_t>(n)) != wide ||
+            std::string(bytes, static_cast<std::size_t>(m)) != gbk) {
+          ++mismatches;
+        }
+      }
+    });
+  }
+  for (std::thread& thread : threads) thread.join();
+  EXPECT_EQ(mismatches.load(), 0);
+}
+
+// ---- AnsiToUtf8 / Utf8ToAnsi ---------------------------------------------------------
+
+TEST(AnsiUtf8, NullAndEmptyGiveEmptyAndTrue) {
+  VX_USE_LOCALE(kGbk);
+  for (const char* input : {static_cast<const char*>(nullptr), ""}) {
+    std::string out = "previous";
+    EXPECT_TRUE(AnsiToUtf8(input, out));
+    EXPECT_EQ(out, "");
+    out = "previous";
+    EXPECT_TRUE(Utf8ToAnsi(input, out));
+    EXPECT_EQ(out, "");
+  }
+}
+
+TEST(AnsiUtf8, Utf8Locale) {
+  VX_USE_LOCALE(kUtf8);
+  EXPECT_EQ(ToUtf8("\xE4\xB8\xAD\xE6\x96\x87"), "\xE4\xB8\xAD\xE6\x96\x87");
+  EXPECT_EQ(ToAnsi("\xF0\x9F\x98\x80"), "\xF0\x9F\x98\x80");
+  // Identity only on valid text: bad bytes come back as U+FFFD.
+  EXPECT_EQ(ToUtf8("a\xFFz"), "a\xEF\xBF\xBDz");
+  EXPECT_EQ(ToAnsi("\xED\xA0\x80"), "\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD");
+}
+
+TEST(AnsiUtf8, GbkRoundTrip) {
+  VX_USE_LOCALE(kGbk);
+  EXPECT_EQ(ToUtf8("\xD6\xD0\xCE\xC4"), "\xE4\xB8\xAD\xE6\x96\x87");
+  EXPECT_EQ(ToAnsi("\xE4\xB8\xAD\xE6\x96\x87"), "\xD6\xD0\xCE\xC4");
+  EXPECT_EQ(ToUtf8("ab \xD6\xD0 cd"), "ab \xE4\xB8\xAD cd");
+  EXPECT_EQ(ToAnsi(ToUtf8("ab \xD6\xD0 cd").c_str()), "ab \xD6\xD0 cd");
+}
+
+TEST(AnsiUtf8, EveryGbkCharacterRoundTrips) {
+  VX_USE_LOCALE(kGbk);
+  // Every double-byte code GBK assigns, and the euro sign, in one text.
+  std::string all = "\x80";
+  int characters = 1;
+  for (int lead = 0x81; lead <= 0xFE; ++lead) {
+    for (int trail = 0x40; trail <= 0xFE; ++trail) {
+      if (trail == 0x7F) continue;
+      const char pair[2] = {static_cast<char>(lead), static_cast<char>(trail)};
+      char16_t unit[2];
+      if (platform::MultiByteToWide(CodePage::Ansi, pair, 2, unit, 2) == 1 && unit[0] != 0xFFFD) {
+        all.append(pair, 2);
+        ++characters;
+      }
+    }
+  }
+  EXPECT_GT(characters, 21000);  // GBK assigns 21886 double-byte codes
+  const std::string utf8 = ToUtf8(all.c_str());
+  EXPECT_GT(utf8.size(), all.size());
+  EXPECT_EQ(ToAnsi(utf8.c_str()), all);
+}
+
+TEST(AnsiUtf8, EveryCp1252CharacterRoundTrips) {
+  VX_USE_LOCALE(kCp1252);
+  std::string all;
+  for (int byte = 0x01; byte <= 0xFF; ++byte) {
+    const char c = static_cast<char>(byte);
+    char16_t unit;
+    if (platform::MultiByteToWide(CodePage::Ansi, &c, 1, &unit, 1) == 1 && unit != 0xFFFD) {
+      all.push_back(c);
+    }
+  }
+  EXPECT_EQ(all.size(), 250u);  // all but 81 8D 8F 90 9D
+  EXPECT_EQ(ToAnsi(ToUtf8(all.c_str()).c_str()), all);
+}
+
+TEST(AnsiUtf8, UnmappableBecomesDefaultCharacter) {
+  VX_USE_LOCALE(kGbk);
+  EXPECT_EQ(ToAnsi("a\xE0\xB8\x90z"), "a?z");                      // U+0E10
+  EXPECT_EQ(ToAnsi("\xF0\x9F\x98\x80\xE4\xB8\xAD"), "?\xD6\xD0");  // U+1F600 is one '?'
+  {
+    VX_USE_LOCALE(kCp1252);
+    EXPECT_EQ(ToAnsi("caf\xC3\xA9 \xE4\xB8\xAD"), "caf\xE9 ?");
+  }
+  {
+    VX_USE_LOCALE("C");
+    EXPECT_EQ(ToAnsi("caf\xC3\xA9"), "caf?");
+    EXPECT_EQ(ToUtf8("caf\xE9"), "caf\xEF\xBF\xBD");
+  }
+}
+
+TEST(AnsiUtf8, EmbeddedNulEndsTheText) {
+  VX_USE_LOCALE(kGbk);
+  const std::string ansi("\xD6\xD0\0\xCE\xC4", 5);
+  EXPECT_EQ(ToUtf8(ansi.c_str()), "\xE4\xB8\xAD");
+  const std::string utf8("\xE4\xB8\xAD\0\xE6\x96\x87", 7);
+  EXPECT_EQ(ToAnsi(utf8.c_str()), "\xD6\xD0");
+}
+
+TEST(AnsiUtf8, InvalidUtf8BecomesDefaultCharacterInGbk) {
+  VX_USE_LOCALE(kGbk);
+  // U+FFFD is not in GBK either: each bad subpart ends up as one '?'.
+  EXPECT_EQ(ToAnsi("a\xFF\xE4\xB8z\xE4\xB8\xAD"), "a??z\xD6\xD0");
+}
+
+TEST(AnsiUtf8, AllocationFailureLeavesOutputUntouched) {
+  VX_USE_LOCALE(kGbk);
+  AllocationFaultsOff disarm;
+  for (std::uint64_t failing = 1; failing <= 2; ++failing) {
+    SCOPED_TRACE(failing == 1 ? "UTF-16 buffer" : "byte buffer");
+    std::string out = "previous";
+    testing::FailAllocationAfter(failing);
+    EXPECT_FALSE(AnsiToUtf8("\xD6\xD0\xCE\xC4", out));
+    EXPECT_EQ(out, "previous");
+    testing::FailAllocationAfter(failing);
+    EXPECT_FALSE(Utf8ToAnsi("\xE4\xB8\xAD", out));
+    EXPECT_EQ(out, "previous");
+  }
+  testing::FailAllocationAfter(0);
+  // A conversion takes exactly its two buffers.
+  std::string out;
+  const std::uint64_t before = testing::AllocationCount();
+  EXPECT_TRUE(AnsiToUtf8("\xD6\xD0", out));
+  EXPECT_EQ(testing::AllocationCount() - before, 2u);
+  EXPECT_EQ(out, "\xE4\xB8\xAD");
+}
+
+TEST(AnsiUtf8, AsciiTextAllocatesNothingAndCannotFail) {
+  VX_USE_LOCALE(kGbk);
+  AllocationFaultsOff disarm;
+  testing::FailAllAllocations(true);
+  const std::uint64_t before = testing::AllocationCount();
+  std::string out = "previous";
+  EXPECT_TRUE(AnsiToUtf8("600000.SH,000001.SZ", out));
+  EXPECT_EQ(out, "600000.SH,000001.SZ");
+  EXPECT_TRUE(Utf8ToAnsi("close,open\x7F", out));
+  EXPECT_EQ(out, "close,open\x7F");
+  EXPECT_EQ(testing::AllocationCount(), before);
+  // The first non-ASCII byte takes the converting road, which can fail.
+  EXPECT_FALSE(AnsiToUtf8("600000.SH\xD6\xD0", out));
+  EXPECT_EQ(out, "close,open\x7F");
+}
+
+// ---- IsAscii -------------------------------------------------------------------------
+
+TEST(IsAscii, FindsAHighByteAtEveryPosition) {
+  char buffer[40];
+  for (std::size_t offset = 0; offset < 8; ++offset) {  // every alignment of the start
+    for (std::size_t length = 0; length <= 24; ++length) {
+      char* text = buffer + offset;
+      for (std::size_t i = 0; i < length; ++i) text[i] = static_cast<char>(0x7F - (i % 0x7F));
+      buffer[offset + length] = '\x80';  // just past the end: must not be looked at
+      EXPECT_TRUE(IsAscii(text, length)) << offset << "/" << length;
+      for (std::size_t i = 0; i < length; ++i) {
+        const char saved = text[i];
+        text[i] = (i % 2 == 0) ? '\x80' : '\xFF';
+        EXPECT_FALSE(IsAscii(text, length)) << offset << "/" << length << " at " << i;
+        text[i] = saved;
+      }
+    }
+  }
+  EXPECT_TRUE(IsAscii(nullptr, 0));
+}
+
+}  // namespace
+}  // namespace vx
