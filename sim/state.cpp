@@ -81,15 +81,25 @@ struct ShutdownAtUnload {
   ShutdownAtUnload() = default;
   ShutdownAtUnload(const ShutdownAtUnload&) = delete;
   ShutdownAtUnload& operator=(const ShutdownAtUnload&) = delete;
-  ~ShutdownAtUnload() { State::Get().Shutdown(); }
+  ~ShutdownAtUnload();
 };
+
+// Created on first use; freed when the library is unloaded, once every sim thread has
+// been joined, so that loading and unloading the library repeatedly leaks nothing.
+State* g_state = nullptr;
+
+ShutdownAtUnload::~ShutdownAtUnload() {
+  if (g_state == nullptr) return;
+  g_state->Shutdown();
+  delete g_state;
+  g_state = nullptr;
+}
 ShutdownAtUnload g_shutdownAtUnload;
 
 }  // namespace
 
 State& State::Get() {
-  // Never destroyed: threads and late callers may still reach it during unload.
-  static State* const state = new State();
+  static State* const state = g_state = new State();
   return *state;
 }
 
