@@ -42,6 +42,16 @@ class JavaLog {
     m_changed.wait_for(guard, 20s, [&] { return m_lines.size() >= count; });
     return m_lines;
   }
+  // Waits (bounded) until a line containing `text` arrived.
+  bool WaitForText(const std::string& text) {
+    std::unique_lock<std::mutex> guard(m_lock);
+    return m_changed.wait_for(guard, 20s, [&] {
+      for (const auto& line : m_lines) {
+        if (line.find(text) != std::string::npos) return true;
+      }
+      return false;
+    });
+  }
   std::vector<std::string> Lines() {
     std::lock_guard<std::mutex> guard(m_lock);
     return m_lines;
@@ -151,7 +161,7 @@ TEST_F(Lifecycle, SecondSetJniEnvKeepsOneThreadAndTheFirstLibrary) {
   sim.vxsim_clear_calls();
   SetJniEnv(m_receiver, "/elsewhere");
   EXPECT_EQ(vx::g_hServiceLib, first);
-  EXPECT_TRUE(Has(m_log.WaitFor(2), "]:dir is /elsewhere\n"));
+  EXPECT_TRUE(m_log.WaitForText("]:dir is /elsewhere\n"));
   EXPECT_EQ(SimCalls(sim),
             (std::vector<std::string>{"setserverlistdir|/elsewhere", "setcallback|cb"}));
   EXPECT_EQ(jvm().DaemonAttachCount(), 1u);
@@ -186,7 +196,7 @@ TEST_F(Lifecycle, WithoutServerListDirTheMainCallbackIsNotRegistered) {
   vx::FreeServiceLibrary();
   vx::testing::ResetBridgeState();
   SetJniEnv(m_receiver, VX_SIM_DIR_NO_SERVERLISTDIR);
-  EXPECT_TRUE(Has(m_log.WaitFor(2), "]:function address of pfnsetserverlistdir is null.\n"));
+  EXPECT_TRUE(m_log.WaitForText("]:function address of pfnsetserverlistdir is null.\n"));
   ASSERT_TRUE(
       sim.Load([](const char* name) { return vx::platform::FindSymbol(vx::g_hServiceLib, name); }));
   EXPECT_EQ(sim.vxsim_call_count(), 0);  // neither setserverlistdir nor setcallback exists here
