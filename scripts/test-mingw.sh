@@ -1,0 +1,44 @@
+#!/usr/bin/env bash
+# Windows x64 side: installs the cross toolchain and Wine if missing, builds the static
+# dependencies, builds the `mingw` preset and runs its CTest suite under Wine.
+#   scripts/test-mingw.sh [extra ctest arguments]
+# VX_MINGW_BUILD overrides the build directory (default build/mingw, the preset's own).
+set -euo pipefail
+
+ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+BUILD=${VX_MINGW_BUILD:-$ROOT/build/mingw}
+JOBS=${VX_JOBS:-2}
+
+"$ROOT/scripts/install-deps-mingw.sh"
+"$ROOT/scripts/build-mingw-deps.sh"
+
+# Wine: a prefix of its own inside the build tree (the one the toolchain's test emulator
+# names), one persistent server for the build's test discovery and the test run, and no
+# debug output. Debian keeps the 64-bit binaries off the PATH, in /usr/lib/wine.
+find_tool() {
+  local name
+  for name in "$@"; do
+    if [[ -x /usr/lib/wine/$name ]]; then echo "/usr/lib/wine/$name"; return; fi
+    if command -v "$name" >/dev/null; then command -v "$name"; return; fi
+  done
+  echo "test-mingw: none of $* found (Debian: wine64)" >&2
+  exit 1
+}
+WINE=$(find_tool wine64 wine)
+WINESERVER=$(find_tool wineserver64 wineserver)
+export WINEPREFIX=$BUILD/wineprefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+mkdir -p "$WINEPREFIX"
+"$WINESERVER" -p
+trap '"$WINESERVER" -k 2>/dev/null || true' EXIT
+# Creating a fresh prefix takes seconds: done once here, not raced by parallel tests. The
+# prefix's background services start now and live until the server ends; they must not
+# inherit this script's output (a pipe reader would wait for them), nor a test's.
+if ! "$WINE" wineboot --init </dev/null >"$BUILD/wineboot.log" 2>&1; then
+  cat "$BUILD/wineboot.log" >&2
+  exit 1
+fi
+
+cd "$ROOT"
+cmake --preset mingw -B "$BUILD"
+cmake --build "$BUILD" -j "$JOBS"
+ctest --test-dir "$BUILD" --output-on-failure -j "$JOBS" "$@"

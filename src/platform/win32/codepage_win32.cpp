@@ -1,0 +1,35 @@
+// Code pages on Windows: MultiByteToWideChar and WideCharToMultiByte with CP_ACP or
+// CP_UTF8, flags 0, and (one way) no default character and no used-default flag.
+#define WIN32_LEAN_AND_MEAN
+#define NOMINMAX
+#include <windows.h>
+
+#include "platform/platform.h"
+
+namespace vx::platform {
+
+// UTF-16 units are wchar_t to Windows and char16_t to the rest of the bridge: the same
+// 16-bit units, so buffers pass through unchanged.
+static_assert(sizeof(wchar_t) == sizeof(char16_t), "wchar_t must be a UTF-16 unit on Windows");
+
+namespace {
+UINT Win32CodePage(CodePage page) { return page == CodePage::Utf8 ? CP_UTF8 : CP_ACP; }
+}  // namespace
+
+// Windows documents -1 (up to and including the terminator) and positive lengths; other
+// negative lengths are refused here rather than left to the system's undocumented handling.
+int MultiByteToWide(CodePage page, const char* text, int length, char16_t* out, int capacity) {
+  if (length < -1) return 0;
+  return ::MultiByteToWideChar(Win32CodePage(page), 0, text, length,
+                               reinterpret_cast<wchar_t*>(out), capacity);
+}
+
+int WideToMultiByte(CodePage page, const char16_t* text, int length, char* out, int capacity) {
+  if (length < -1) return 0;
+  return ::WideCharToMultiByte(Win32CodePage(page), 0, reinterpret_cast<const wchar_t*>(text),
+                               length, out, capacity, nullptr, nullptr);
+}
+
+bool AnsiIsUtf8() { return ::GetACP() == CP_UTF8; }
+
+}  // namespace vx::platform
