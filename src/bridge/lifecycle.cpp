@@ -35,16 +35,16 @@ void StoreCallbackObject(JNIEnv* env, jobject receiver) {
   }
 }
 
+// Deletes the stored reference and every replaced one (without an env they are only
+// forgotten).
 void DeleteCallbackObjects(JNIEnv* env) {
+  jobject current = g_callbackObject.exchange(nullptr);
+  std::lock_guard<std::mutex> guard(g_retiredLock);
   if (env != nullptr) {
-    jobject current = g_callbackObject.load();
     if (current != nullptr) env->DeleteGlobalRef(current);
-    std::lock_guard<std::mutex> guard(g_retiredLock);
     for (jobject retired : g_retiredRefs) env->DeleteGlobalRef(retired);
   }
-  std::lock_guard<std::mutex> guard(g_retiredLock);
   g_retiredRefs.clear();
-  g_callbackObject.store(nullptr);
 }
 
 jint NegotiateVersion(JavaVM* vm) {
