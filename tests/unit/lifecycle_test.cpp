@@ -304,3 +304,28 @@ TEST_F(Lifecycle, LogThreadThatCannotAttachLeavesLinesQueued) {
 
 }  // namespace
 }  // namespace vxtest
+
+namespace vxtest {
+namespace {
+
+TEST_F(Lifecycle, UnloadWhileDeliveringEndsCleanlyAndKeepsOrder) {
+  SetJniEnv(m_receiver, "/nowhere");
+  const std::size_t before = m_log.WaitFor(3).size();
+  constexpr int kLines = 50000;
+  for (int i = 0; i < kLines; ++i) NativeLogCallBack(std::to_string(i).c_str());
+  m_log.WaitFor(before + 100);  // delivery is under way
+  JNI_OnUnload(jvm().vm(), nullptr);
+  EXPECT_FALSE(vx::g_logThread.IsStarted());
+  // What reached Java is an unbroken prefix of what was queued; the rest is still queued.
+  const auto lines = m_log.Lines();
+  const std::size_t delivered = lines.size() - before;
+  for (std::size_t i = 0; i < delivered; ++i) ASSERT_EQ(lines[before + i], std::to_string(i));
+  const auto rest = TakeLogLines();
+  ASSERT_GE(rest.size(), static_cast<std::size_t>(kLines) - delivered);
+  for (std::size_t i = 0; i < static_cast<std::size_t>(kLines) - delivered; ++i) {
+    ASSERT_EQ(rest[i], std::to_string(delivered + i));
+  }
+}
+
+}  // namespace
+}  // namespace vxtest
