@@ -4,34 +4,11 @@
 
 namespace vx {
 
-Utf8Text::Utf8Text(const char* ansi) : m_data(""), m_size(0) {
-  if (ansi == nullptr) return;
-  const std::size_t length = std::strlen(ansi);
-  if (IsAscii(ansi, length)) {
-    m_data = ansi;
-    m_size = length;
-    return;
-  }
+void Utf8Text::Convert(const char* ansi) {
   // A failed conversion leaves m_converted empty: the text is encoded as empty.
   AnsiToUtf8(ansi, m_converted);
   m_data = m_converted.c_str();
   m_size = m_converted.size();
-}
-
-void SizeCounter::Text(const char* ansi) {
-  const Utf8Text text(ansi);
-  Add(4 + static_cast<std::int64_t>(text.size()) + 1);
-}
-
-void ResultWriter::Text(const char* ansi) {
-  const Utf8Text text(ansi);
-  if (text.size() >= static_cast<std::size_t>(INT32_MAX)) {
-    m_overflowed = true;
-    return;
-  }
-  Int32(static_cast<std::int32_t>(text.size() + 1));
-  Bytes(text.data(), text.size());
-  Byte(0);
 }
 
 std::int64_t CubeValueCount(const ResultCube& cube) {

@@ -14,6 +14,7 @@
 #include <string>
 
 #include "bridge/service_api.h"
+#include "marshal/text.h"
 
 namespace vx {
 
@@ -36,21 +37,49 @@ inline void StoreLE64(unsigned char* at, std::uint64_t value) {
 
 // ---- One text, as UTF-8 ------------------------------------------------------------------
 
+// Length of a NUL-terminated text and whether all of it is ASCII, in one scan for the
+// short texts records mostly hold; longer ones go on with strlen and IsAscii.
+struct TextScan {
+  std::size_t length;
+  bool ascii;
+};
+inline TextScan ScanText(const char* text) {
+  constexpr std::size_t kShortText = 16;
+  unsigned bits = 0;
+  for (std::size_t i = 0; i < kShortText; ++i) {
+    const auto byte = static_cast<unsigned char>(text[i]);
+    if (byte == 0) return TextScan{i, bits < 0x80};
+    bits |= byte;
+  }
+  const std::size_t length = kShortText + std::strlen(text + kShortText);
+  return TextScan{length, bits < 0x80 && IsAscii(text + kShortText, length - kShortText)};
+}
+
 // The UTF-8 form of an ANSI text (null: empty). ASCII text is used in place, without a
 // conversion or an allocation; other text is converted, and a failed conversion gives
 // empty text.
 class Utf8Text {
  public:
-  explicit Utf8Text(const char* ansi);
+  explicit Utf8Text(const char* ansi) {
+    if (ansi == nullptr) return;
+    const TextScan scan = ScanText(ansi);
+    if (scan.ascii) {
+      m_data = ansi;
+      m_size = scan.length;
+    } else {
+      Convert(ansi);
+    }
+  }
   Utf8Text(const Utf8Text&) = delete;
   Utf8Text& operator=(const Utf8Text&) = delete;
   const char* data() const { return m_data; }
   std::size_t size() const { return m_size; }
 
  private:
+  void Convert(const char* ansi);
   std::string m_converted;
-  const char* m_data;
-  std::size_t m_size;
+  const char* m_data = "";
+  std::size_t m_size = 0;
 };
 
 // ---- Sinks -------------------------------------------------------------------------------
@@ -61,7 +90,13 @@ class SizeCounter {
   void Bytes(const void* /*bytes*/, std::size_t count) { Add(static_cast<std::int64_t>(count)); }
   void Byte(unsigned char /*value*/) { Add(1); }
   void Int32(std::int32_t /*value*/) { Add(4); }
-  void Text(const char* ansi);
+  void Fixed(unsigned char /*tag*/, const unsigned char* /*body*/, std::size_t width) {
+    Add(1 + static_cast<std::int64_t>(width));
+  }
+  void Text(const char* ansi) {
+    const Utf8Text text(ansi);
+    Add(4 + static_cast<std::int64_t>(text.size()) + 1);
+  }
   bool Stopped() const { return m_size > kMaxReplyBytes; }
   void MarkTooLarge() { m_size = kMaxReplyBytes + 1; }
   std::int64_t size() const { return m_size; }
@@ -92,7 +127,42 @@ class ResultWriter {
     StoreLE32(m_pos, static_cast<std::uint32_t>(value));
     m_pos += 4;
   }
-  void Text(const char* ansi);
+  // A tag byte and a body of 0, 1, 2, 4 or 8 bytes, with one bounds check. Each width is
+  // copied with a constant size, which the compiler turns into a single load and store.
+  void Fixed(unsigned char tag, const unsigned char* body, std::size_t width) {
+    if (!Room(1 + width)) return;
+    m_pos[0] = tag;
+    switch (width) {
+      case 1:
+        std::memcpy(m_pos + 1, body, 1);
+        break;
+      case 2:
+        std::memcpy(m_pos + 1, body, 2);
+        break;
+      case 4:
+        std::memcpy(m_pos + 1, body, 4);
+        break;
+      case 8:
+        std::memcpy(m_pos + 1, body, 8);
+        break;
+      default:
+        break;
+    }
+    m_pos += 1 + width;
+  }
+  // Length field, UTF-8 bytes and NUL, with one bounds check.
+  void Text(const char* ansi) {
+    const Utf8Text text(ansi);
+    const std::size_t size = text.size();
+    if (size >= static_cast<std::size_t>(INT32_MAX) || !Room(4 + size + 1)) {
+      m_overflowed = true;
+      return;
+    }
+    StoreLE32(m_pos, static_cast<std::uint32_t>(size + 1));
+    std::memcpy(m_pos + 4, text.data(), size);
+    m_pos[4 + size] = 0;
+    m_pos += 4 + size + 1;
+  }
 
   bool Stopped() const { return m_overflowed; }
   void MarkTooLarge() { m_overflowed = true; }
@@ -131,8 +201,9 @@ inline std::size_t FixedWidth(std::int32_t type) {
   return (type >= 1 && type <= 11) ? kWidths[type] : 0;
 }
 
+// Types 0 and 12 and up: a text, a counted run of bytes, or the tag alone.
 template <typename Sink>
-void EncodeVariant(Sink& sink, const ResultVariant& value) {
+void EncodeOtherVariant(Sink& sink, const ResultVariant& value) {
   const std::int32_t type = value.type;
   if (type == kVariantText) {
     sink.Byte(static_cast<unsigned char>(kVariantBlob));
@@ -140,15 +211,22 @@ void EncodeVariant(Sink& sink, const ResultVariant& value) {
     return;
   }
   sink.Byte(static_cast<unsigned char>(type & 0xFF));
-  if (type < 1 || type > 14) return;
   if (type == kVariantBytes || type == kVariantBlob) {
     // A null pointer cannot back a non-zero count: it is sent as no bytes at all.
     const std::uint32_t count = value.data != nullptr ? value.byteCount : 0;
     sink.Int32(static_cast<std::int32_t>(count));
     sink.Bytes(value.data, count);
-    return;
   }
-  sink.Bytes(value.value, FixedWidth(type));
+}
+
+template <typename Sink>
+void EncodeVariant(Sink& sink, const ResultVariant& value) {
+  const std::int32_t type = value.type;
+  if (type >= 1 && type <= 11) {
+    sink.Fixed(static_cast<unsigned char>(type), value.value, FixedWidth(type));
+  } else {
+    EncodeOtherVariant(sink, value);
+  }
 }
 
 template <typename Sink>

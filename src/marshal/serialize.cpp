@@ -16,35 +16,31 @@ void WriteHeader(unsigned char* at, std::int32_t code, std::int64_t payloadLengt
   StoreLE64(at + 8, static_cast<std::uint64_t>(payloadLength));
 }
 
-// Measures, allocates once, encodes and checks; returns the array (or null) and leaves the
-// record untouched. `encode` runs the record's payload encoding over a sink.
+// Measures, allocates once, encodes and checks. `encode` runs the record's payload
+// encoding over a sink.
 template <typename Record, typename Encode>
-jbyteArray BuildReply(JNIEnv* env, const Record& record, bool valuesReadable, Encode encode) {
+void BuildReply(const Record& record, bool valuesReadable, Encode encode, ResultReply& reply) {
   if (!valuesReadable) {
     // Success claimed with a positive value count but no values array.
     logline::NoResultRecord();
-    return ResultHeaderOnly(env, kCodeMissing);
+    reply.SetHeaderOnly(kCodeMissing);
+    return;
   }
   SizeCounter counter;
   encode(counter, record);
-  if (counter.size() > kMaxReplyBytes - kResultHeaderSize) {
-    return ResultHeaderOnly(env, kCodeOutOfMemory);
+  if (counter.size() > kMaxReplyBytes - kResultHeaderSize || !reply.Allocate(counter.size())) {
+    reply.SetHeaderOnly(kCodeOutOfMemory);
+    return;
   }
   const std::int64_t payloadLength = counter.size();
-  BridgeBuffer buffer(static_cast<std::size_t>(kResultHeaderSize + payloadLength));
-  if (!buffer) return ResultHeaderOnly(env, kCodeOutOfMemory);
-
-  unsigned char* payload = buffer.get() + kResultHeaderSize;
-  ResultWriter writer(payload, payload + payloadLength);
+  ResultWriter writer(reply.payload(), reply.payload() + payloadLength);
   encode(writer, record);
   if (writer.Overflowed() || writer.Written() != payloadLength) {
     logline::DataCopyError();
-    WriteHeader(buffer.get(), kCodeMissing, 0);
-    return NewJavaByteArray(env, buffer.get(), kResultHeaderSize);
+    reply.SetHeaderOnly(kCodeMissing);
+    return;
   }
-  WriteHeader(buffer.get(), 0, payloadLength);
-  return NewJavaByteArray(env, buffer.get(),
-                          static_cast<std::int32_t>(kResultHeaderSize + payloadLength));
+  reply.SetSuccess(payloadLength);
 }
 
 struct CubeEncoding {
@@ -61,7 +57,42 @@ struct GridEncoding {
   }
 };
 
+jbyteArray NewReplyArray(JNIEnv* env, const ResultReply& reply) {
+  return NewJavaByteArray(env, reply.data(), reply.size());
+}
+
 }  // namespace
+
+ResultReply::~ResultReply() { BridgeFree(m_block); }
+
+void ResultReply::SetHeaderOnly(std::int32_t code) {
+  BridgeFree(m_block);
+  m_block = nullptr;
+  WriteHeader(m_header, code, 0);
+  m_size = kResultHeaderSize;
+  m_code = code;
+}
+
+bool ResultReply::Allocate(std::int64_t payloadLength) {
+  BridgeFree(m_block);
+  m_block = static_cast<unsigned char*>(
+      BridgeAlloc(static_cast<std::size_t>(kResultHeaderSize + payloadLength)));
+  return m_block != nullptr;
+}
+
+void ResultReply::SetSuccess(std::int64_t payloadLength) {
+  WriteHeader(m_block, 0, payloadLength);
+  m_size = static_cast<std::int32_t>(kResultHeaderSize + payloadLength);
+  m_code = 0;
+}
+
+void BuildCubeReply(const ResultCube& cube, ResultReply& reply) {
+  BuildReply(cube, CubeValuesReadable(cube), CubeEncoding{}, reply);
+}
+
+void BuildGridReply(const ResultGrid& grid, ResultReply& reply) {
+  BuildReply(grid, GridValuesReadable(grid), GridEncoding{}, reply);
+}
 
 jbyteArray ResultHeaderOnly(JNIEnv* env, std::int32_t code) {
   unsigned char header[kResultHeaderSize];
@@ -77,7 +108,9 @@ jbyteArray SerializeCubeResult(JNIEnv* env, std::int32_t code, ResultCube** cube
     logline::NoResultRecord();
     return ResultHeaderOnly(env, kCodeMissing);
   }
-  jbyteArray reply = BuildReply(env, *record, CubeValuesReadable(*record), CubeEncoding{});
+  ResultReply bytes;
+  BuildCubeReply(*record, bytes);
+  jbyteArray reply = NewReplyArray(env, bytes);
   if (g_functions.releasedata != nullptr) {
     g_functions.releasedata(record);
     *cube = nullptr;
@@ -91,7 +124,9 @@ jbyteArray SerializeGridResult(JNIEnv* env, std::int32_t code, ResultGrid* grid)
     logline::NoResultRecord();
     return ResultHeaderOnly(env, kCodeMissing);
   }
-  jbyteArray reply = BuildReply(env, *grid, GridValuesReadable(*grid), GridEncoding{});
+  ResultReply bytes;
+  BuildGridReply(*grid, bytes);
+  jbyteArray reply = NewReplyArray(env, bytes);
   if (g_functions.releasedata != nullptr) g_functions.releasedata(grid);
   return reply;
 }

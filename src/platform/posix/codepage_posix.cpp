@@ -377,13 +377,26 @@ enum class Codeset { Utf8, Ascii, Other };
 
 bool SameName(const char* a, const char* b) { return strcasecmp(a, b) == 0; }
 
-Codeset Classify(const char* name) {
+Codeset ClassifyName(const char* name) {
   if (name == nullptr || *name == '\0') return Codeset::Ascii;
   if (SameName(name, "UTF-8") || SameName(name, "UTF8")) return Codeset::Utf8;
   if (SameName(name, "ANSI_X3.4-1968") || SameName(name, "US-ASCII") || SameName(name, "ASCII")) {
     return Codeset::Ascii;
   }
   return Codeset::Other;
+}
+
+// ClassifyName, remembered per thread for the last codeset seen: every conversion asks, and
+// the locale rarely changes.
+Codeset Classify(const char* name) {
+  thread_local char t_name[64] = "";
+  thread_local Codeset t_class = Codeset::Ascii;  // what "" is
+  if (name == nullptr || std::strlen(name) >= sizeof(t_name)) return ClassifyName(name);
+  if (std::strcmp(name, t_name) != 0) {
+    t_class = ClassifyName(name);
+    std::strcpy(t_name, name);
+  }
+  return t_class;
 }
 
 const char* AnsiCodeset() { return nl_langinfo(CODESET); }
