@@ -96,6 +96,22 @@ int Plain(const char* function, CallLine& line) {
   return MainFinish(function, Sim().TakeCode().value_or(0));
 }
 
+std::string TextOf(Str text) { return text != nullptr ? std::string(text) : std::string(); }
+
+// A portfolio operation: a scripted code stands for the result, and only a scripted 0 lets the
+// operation take place; without a script the operation's own code is the result.
+template <typename Operation>
+int Portfolio(const char* function, CallLine& line, Operation operation) {
+  Sim().LogCall(line.Take());
+  const std::optional<int> scripted = Sim().TakeCode();
+  int code = scripted.value_or(0);
+  if (code == 0) {
+    const int own = operation();
+    if (!scripted) code = own;
+  }
+  return MainFinish(function, code);
+}
+
 template <typename Record>
 int Query(const char* function, RecordKind kind, CallLine& line, const market::Args& args,
           Record** out) {
@@ -300,19 +316,21 @@ int CnqCancel(int request) { return Cancel("cnqcancel", VXSIM_CNQ, request); }
 int PCreate(Str a, Str b, std::int64_t number, Str c, Str d) {
   CallLine line("pcreate");
   line.Text(a).Text(b).Int(number).Text(c).Text(d);
-  return Plain("pcreate", line);
+  return Portfolio("pcreate", line,
+                   [&] { return market::CreatePortfolio(TextOf(a), TextOf(b), number); });
 }
 
 int PDelete(Str a, Str b) {
   CallLine line("pdelete");
   line.Text(a).Text(b);
-  return Plain("pdelete", line);
+  return Portfolio("pdelete", line, [&] { return market::DeletePortfolio(TextOf(a)); });
 }
 
 int PCTransfer(Str a, Str b, Str c, double amount, Str d, Str e) {
   CallLine line("pctransfer");
   line.Text(a).Text(b).Text(c).Real(amount).Text(d).Text(e);
-  return Plain("pctransfer", line);
+  return Portfolio("pctransfer", line,
+                   [&] { return market::TransferCash(TextOf(a), TextOf(b), amount); });
 }
 
 int POrder(OrderInfo* orders, int count, Str a, Str b, Str c) {
@@ -326,7 +344,7 @@ int POrder(OrderInfo* orders, int count, Str a, Str b, Str c) {
     line.Raw(HexBytes(orders, count > 0 ? static_cast<std::size_t>(count) * sizeof(OrderInfo) : 0));
   }
   line.Int(count).Text(a).Text(b).Text(c);
-  return Plain("porder", line);
+  return Portfolio("porder", line, [&] { return market::PlaceOrders(orders, count, TextOf(a)); });
 }
 
 // ---- Records ------------------------------------------------------------------------------

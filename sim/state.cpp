@@ -17,19 +17,6 @@ constexpr std::uint64_t kDescriptionLimit = 4'096;
 constexpr int kMaxThreads = 256;
 constexpr std::int32_t kUnreadWord = static_cast<std::int32_t>(0xA5A5A5A5u);
 
-const char* DefaultErrorText(int code) {
-  switch (code) {
-    case 0:
-      return "no error";
-    case -1:
-      return "operation failed";
-    case VXSIM_CODE_UNKNOWN_REQUEST:
-      return "unknown request number";
-    default:
-      return "unknown error code";
-  }
-}
-
 // Lets every thread of a batch start at once.
 class Gate {
  public:
@@ -89,10 +76,12 @@ struct ShutdownAtUnload {
 State* g_state = nullptr;
 
 ShutdownAtUnload::~ShutdownAtUnload() {
-  if (g_state == nullptr) return;
-  g_state->Shutdown();
-  delete g_state;
-  g_state = nullptr;
+  if (g_state != nullptr) {
+    g_state->Shutdown();
+    delete g_state;
+    g_state = nullptr;
+  }
+  market::Shutdown();
 }
 ShutdownAtUnload g_shutdownAtUnload;
 
@@ -161,6 +150,7 @@ void State::Shutdown() {
 
 void State::Reset() {
   Shutdown();
+  market::ResetPortfolios();
   std::lock_guard<std::mutex> lock(m_mutex);
   m_calls.clear();
   m_errors.clear();
@@ -303,7 +293,7 @@ const char* State::ErrString(int code, int flag) {
     if (!text) return nullptr;
     return m_errStringsGiven.emplace_back(std::move(*text)).c_str();
   }
-  const char* text = DefaultErrorText(code);
+  const char* text = market::ErrorText(code);
   if (flag != 1) return text;
   // The detailed form, built once per code and kept for the process's life.
   auto found = m_errTexts.try_emplace(code, "code " + std::to_string(code) + ": " + text).first;

@@ -7,16 +7,108 @@
  * same file the bridge loads, so the same module) and looks the functions up by name;
  * C++ tests can use VxSimApi at the end of this header for that.
  *
- * Default mode (after load and after vxsim_reset):
- *   - every query returns code 0 and a deterministic record built from its arguments
- *     (lists: codes x fields x dates; values of several types); ctr returns a grid,
- *     tradedatesnum the number of weekdays between its two dates;
- *   - csq, cst and cnq return request numbers 1, 2, 3, ... and push one quote message
- *     every 100 ms through the callback they were given, on a thread of their own, until
- *     csqcancel / cnqcancel (cst: until stop). Quote message: word1 = request number,
- *     word2 = kind (1 csq, 2 cst, 3 cnq), errorCode 0, word4 = sequence from 0, word5 = 0;
- *   - csqcancel / cnqcancel of a request that is not open return VXSIM_CODE_UNKNOWN_REQUEST;
- *   - stop ends every stream and joins its thread; geterrstring returns fixed texts.
+ * Default mode (after load and after vxsim_reset): a small market that behaves like a real
+ * one. Every number is a function of a fixed seed and the call's arguments (portfolios also
+ * of the calls before); nothing depends on the clock. Every query returns code 0.
+ *
+ *   Universe: 20 fictitious instruments, codes matched in any case:
+ *     600000.SH 600030.SH 600036.SH 600276.SH 600519.SH 600900.SH 601012.SH 601318.SH
+ *     601888.SH 688981.SH 510300.SH 000001.SZ 000002.SZ 000333.SZ 000858.SZ 002415.SZ
+ *     002594.SZ 300750.SZ 00700.HK 01299.HK
+ *   with names (most in Chinese, one with accented Latin letters), sectors, listing dates,
+ *   share counts and board lots. Any other code trades too, under its code as its name.
+ *   Names and other built-in texts are returned in the ANSI code page of the calling thread
+ *   (POSIX: the codeset of its LC_CTYPE locale, through iconv; Windows: CP_ACP), '?' for a
+ *   character the code page lacks. Texts the caller passed (codes, field names) come back
+ *   byte for byte.
+ *   Calendar: trading days are weekdays other than January 1, May 1-3 and October 1-7.
+ *   Date arguments: "20240131", "2024-01-31" or "2024/01/31"; a begin date that does not
+ *   parse is the fifth trading day before the end, an end date that does not parse the
+ *   reference day, Friday 2024-06-28, the last day with data: snapshots, css, ctr and the
+ *   quote streams stand on it. Options "Days=Weekdays" and "Days=Alldays" list weekdays or
+ *   calendar days instead of trading days (a day without trading repeats the last close,
+ *   with volume 0).
+ *   Prices: per instrument a mean-reverting random walk of the log price (daily moves of
+ *   1-3%, +-10% limit for .SH/.SZ), scaled so that the close on the reference day is the
+ *   instrument's reference price (600000.SH 7.85, 600519.SH 1468.00, 00700.HK 368.20 ...).
+ *
+ *   Cube queries: lists[0] codes, lists[1] fields, lists[2] dates (yyyymmdd), both as given;
+ *   values date-major, then field, then code (the first list varies fastest). Fields, in any
+ *   case, with or without an "RT_" prefix, and their value types:
+ *     OPEN HIGH LOW CLOSE (LAST, PRICE) PRECLOSE CHANGE AMOUNT MKTCAP BID1 ASK1   11 double
+ *     VOLUME TOTALSHARES                                                       8  int64
+ *     PCTCHG TURN PE                                                           10 float
+ *     DATE (TRADE_DATE) LISTDATE TIME (hhmmss) BIDSIZE1 ASKSIZE1               6  int32
+ *     TRADES                                                                   7  uint32
+ *     LOTSIZE                                                                  4  int16
+ *     LIMITSTATUS (-1 limit down, 0, 1 limit up)                               2  int8
+ *     TRADESTATUS (1 on a trading day)                                         1  bool
+ *     NAME CODE SECTOR EXCHANGE CURRENCY                                       13 text
+ *   Other names by the words they contain (VOL, PCT/CHG/RATE/RATIO, FLAG, COUNT/NUM,
+ *   RAW/BLOB: 8 bytes of type 12, OPEN, HIGH, LOW, AMT, NAME, CODE, DATE, TIME), else the
+ *   last price.
+ *     csd, csc, cmc, chmc (codes, fields, begin, end, options), cps (codes, fields, begin,
+ *       options): daily bars; fields default CLOSE, codes 600000.SH.
+ *     css (codes, fields, options): one day, "TradeDate=yyyymmdd" in the options or the
+ *       reference day; fields default NAME,CLOSE.
+ *     csqsnapshot (codes, fields, options): the closing quote of the reference day; fields
+ *       default RT_LAST,RT_PCTCHG,RT_VOL.
+ *     tradedates (begin, end, options): L1 "CALENDAR", L2 "TRADE_DATE", L3 the dates, one
+ *       int32 yyyymmdd per date. tradedatesnum: their number.
+ *     getdate (date, offset, options): L1 "DATE", L2 "OFFSET", L3 the date; one int32, the
+ *       trading day `offset` trading days away (offset 0: the date, or the trading day
+ *       before it).
+ *     sector (name, date, options): CODE and NAME of the members of a sector (Banks,
+ *       Beverages, Energy, Insurance, Technology, ... in any case), of an exchange (SSE,
+ *       SZSE, HKEX or SH, SZ, HK) or of ALL; any other name gives six instruments of its own.
+ *     edb (ids, options): VALUE of each id at twelve month ends up to the reference day.
+ *     edbquery, cfn, cfnquery: the first argument as codes, the second (if the function has
+ *       three or more) as fields, on the reference day; fields default VALUE (a price).
+ *   ctr (report, fields, options): a grid of d1 = fields columns (default CODE, NAME, CLOSE,
+ *   PCTCHG, VOLUME, AMOUNT; the grid's text list) and d2 rows, values row by row. Rows: the
+ *   members named as for sector ("" or ALL: the universe), or the five TOP_GAINERS,
+ *   TOP_LOSERS or MOST_ACTIVE of the universe; "TradeDate=yyyymmdd" in the options.
+ *
+ *   Portfolios, kept until vxsim_reset or unload:
+ *     pcreate (code, name, cash, remark, options): a new portfolio with that cash (an
+ *       existing one starts over); VXSIM_CODE_INVALID_ARGUMENT for an empty code.
+ *     porder (orders, count, portfolio, remark, options): books each order at its price,
+ *       or at the close of its date (yyyymmdd, else the reference day) when the price is not
+ *       positive; optype 2 sells (only what is held), any other optype buys; the fee is
+ *       cost + amount * rate. Orders without code or positive volume are skipped.
+ *     pctransfer (portfolio, direction, date, amount, remark, options): cash in, or out
+ *       when the direction contains "out"; VXSIM_CODE_INVALID_ARGUMENT for a non-finite
+ *       amount. porder and pctransfer open a portfolio that does not exist.
+ *     pdelete (portfolio, options): forgets it; 0 also when there was none.
+ *     pquery (portfolio, or "PortfolioCode=<code>"): L1 the codes held and "CASH", L2 NAME,
+ *       VOLUME, COST_PRICE, LAST, MARKET_VALUE, PNL (doubles; NAME text), WEIGHT (float, %),
+ *       L3 the portfolio code. An unknown portfolio shows as an empty one.
+ *     preport (portfolio, report, options): report "TRADES" (or any name with TRADE or
+ *       ORDER) lists the trades (L1 1, 2, ...; DATE TIME CODE NAME SIDE VOLUME PRICE AMOUNT
+ *       FEE); otherwise, or without trades, one summary line (NAME, INITIAL_CASH int64,
+ *       CASH, MARKET_VALUE, TOTAL_VALUE, PNL, RETURN_PCT float, POSITIONS, TRADES int32).
+ *
+ *   Streams: csq, cst and cnq return request numbers 1, 2, 3, ... and push one message
+ *   every 100 ms through the callback they were given, on a thread of their own, until
+ *   csqcancel / cnqcancel (cst: until stop). Message layout: word1 = request number,
+ *   word2 = kind (1 csq, 2 cst, 3 cnq), errorCode 0, word4 = sequence from 0, word5 = 0;
+ *   data = a cube.
+ *     csq (codes, fields, options), cst (codes, fields, begin, end, options): a replay of
+ *       the reference day, one quote per three seconds of the session from 09:30:00
+ *       (lunch 11:30-13:00 skipped, after 15:00:00 from the start again): L1 the codes, L2
+ *       the fields (default RT_LAST,RT_PCTCHG,RT_VOL), L3 the quote's time "hh:mm:ss". The
+ *       last price runs from the day's open to its close inside its high and low; RT_HIGH
+ *       and RT_LOW are the running high and low, RT_VOL and RT_AMT the day's totals so far.
+ *     cnq (codes, fields, options): news, one item per message about each code in turn:
+ *       L1 the code, L2 the fields (default TIME int32, TITLE text, SOURCE text; ID uint64),
+ *       L3 the time.
+ *   csqcancel / cnqcancel of a request that is not open return VXSIM_CODE_UNKNOWN_REQUEST;
+ *   stop ends every stream and joins its thread.
+ *
+ *   geterrstring (code, flag): "no error" (0), "operation failed" (-1), "unknown request
+ *   number" (VXSIM_CODE_UNKNOWN_REQUEST), "invalid argument" (VXSIM_CODE_INVALID_ARGUMENT),
+ *   texts for the bridge's codes 10000003, 10000004, 10000007 and 10003003, else "unknown
+ *   error code"; flag 1 gives "code <n>: <text>", built once per code and kept.
  *
  * Record ownership: every record the library hands out is registered with an id (1, 2,
  * ... since the last reset) and must come back through releasedata exactly once, and only
@@ -121,6 +213,9 @@ extern "C" {
 
 /* The code of csqcancel / cnqcancel for a request that is not open (default mode). */
 #define VXSIM_CODE_UNKNOWN_REQUEST (-1001)
+/* The code of pcreate without a portfolio code and of pctransfer with an amount that is not
+ * a finite number (default mode). */
+#define VXSIM_CODE_INVALID_ARGUMENT (-1002)
 
 /* Failure results of the control functions. */
 #define VXSIM_ERR_NO_CALLBACK (-1) /* no callback of that kind has been handed over */

@@ -4,7 +4,9 @@
 #include <gtest/gtest.h>
 
 #if defined(_WIN32)
+#ifndef NOMINMAX
 #define NOMINMAX
+#endif
 #include <windows.h>
 #else
 #include <dlfcn.h>
@@ -24,6 +26,8 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <clocale>
+#include <cmath>
 #include <condition_variable>
 #include <cstdint>
 #include <cstdio>
@@ -34,6 +38,7 @@
 #include <set>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "bridge/service_api.h"
@@ -805,7 +810,7 @@ TEST_F(SimTest, ScriptedCodesGoToTheNextCallsThatReturnOne) {
 TEST_F(SimTest, TradingDayCountAndScriptedOutInts) {
   int count = 0;
   EXPECT_EQ(api->tradedatesnum("20240101", "20240131", "", &count), 0);
-  EXPECT_EQ(count, 23);  // the weekdays of January 2024
+  EXPECT_EQ(count, 22);  // the weekdays of January 2024 less New Year's Day
   count = 0;
   EXPECT_EQ(api->tradedatesnum("2024-01-01", "2024-01-31", "Days=Alldays", &count), 0);
   EXPECT_EQ(count, 31);
@@ -1111,6 +1116,352 @@ TEST_F(SimTest, StreamsPushQuotesUntilCancelledOrStopped) {
   sim->vxsim_reset();
   EXPECT_EQ(Receiver::Instance().Count(), afterStop);
   EXPECT_GE(afterCancel, 3u);
+}
+
+// ---- Market: calendar, bars, names, quotes, news, reports, portfolios --------------------------
+
+double Double(const vx::ResultVariant& value) {
+  double number = 0;
+  std::memcpy(&number, value.value, sizeof number);
+  return number;
+}
+
+float Float(const vx::ResultVariant& value) {
+  float number = 0;
+  std::memcpy(&number, value.value, sizeof number);
+  return number;
+}
+
+std::string TextOf(const vx::ResultVariant& value) {
+  return value.data == nullptr ? "<null>" : static_cast<const char*>(value.data);
+}
+
+std::vector<std::string> Entries(const vx::TextList& list) {
+  std::vector<std::string> texts;
+  for (std::uint32_t i = 0; i < list.count; ++i) texts.push_back(Text(list, i));
+  return texts;
+}
+
+// A cube's value by its positions in the three lists (the first list varies fastest).
+const vx::ResultVariant& At(const vx::ResultCube* cube, std::uint32_t first, std::uint32_t second,
+                            std::uint32_t third) {
+  return cube->values[(third * cube->lists[1].count + second) * cube->lists[0].count + first];
+}
+
+TEST_F(SimTest, CalendarSkipsWeekendsAndFixedHolidays) {
+  vx::ResultCube* cube = nullptr;
+  ASSERT_EQ(api->tradedates("20240429", "20240508", "", &cube), 0);
+  // May 1-3 is Labour Day, May 4-5 a weekend.
+  EXPECT_EQ(Entries(cube->lists[2]),
+            (std::vector<std::string>{"20240429", "20240430", "20240506", "20240507", "20240508"}));
+  ASSERT_EQ(cube->lists[0].count * cube->lists[1].count, 1u);
+  EXPECT_EQ(cube->values[2].type, 6);
+  EXPECT_EQ(Bits(cube->values[2]) & 0xFFFFFFFF, 20240506);
+  api->releasedata(cube);
+
+  int count = 0;
+  EXPECT_EQ(api->tradedatesnum("20240429", "20240508", "Days=Weekdays", &count), 0);
+  EXPECT_EQ(count, 8);
+  count = 0;
+  EXPECT_EQ(api->tradedatesnum("20241001", "20241008", "", &count), 0);
+  EXPECT_EQ(count, 1);  // National Day: October 1-7
+  count = 0;
+  EXPECT_EQ(api->tradedatesnum("20240510", "20240501", "", &count), 0);
+  EXPECT_EQ(count, 0);  // an empty range
+
+  for (const auto& [date, offset, expected] :
+       std::vector<std::tuple<const char*, int, int>>{{"20240430", 1, 20240506},
+                                                      {"20240506", -1, 20240430},
+                                                      {"20240504", 0, 20240430},
+                                                      {"20231229", 1, 20240102},
+                                                      {"20240102", 0, 20240102}}) {
+    cube = nullptr;
+    ASSERT_EQ(api->getdate(date, offset, "", &cube), 0);
+    EXPECT_EQ(Bits(cube->values[0]) & 0xFFFFFFFF, expected) << date << " " << offset;
+    api->releasedata(cube);
+  }
+}
+
+TEST_F(SimTest, DailyBarsHangTogether) {
+  vx::ResultCube* cube = nullptr;
+  ASSERT_EQ(
+      api->csd("600000.SH,600519.SH,00700.HK", "OPEN,HIGH,LOW,CLOSE,PRECLOSE,VOLUME,AMOUNT,PCTCHG",
+               "20240101", "20240628", "", &cube),
+      0);
+  ASSERT_EQ(cube->lists[0].count, 3u);
+  ASSERT_EQ(cube->lists[1].count, 8u);
+  const std::uint32_t days = cube->lists[2].count;
+  ASSERT_GT(days, 100u);
+  EXPECT_EQ(Text(cube->lists[2], days - 1), "20240628");
+  const double referenceClose[] = {7.85, 1468.00, 368.20};
+  for (std::uint32_t code = 0; code < 3; ++code) {
+    SCOPED_TRACE(Text(cube->lists[0], code));
+    std::set<double> closes;
+    for (std::uint32_t day = 0; day < days; ++day) {
+      SCOPED_TRACE(Text(cube->lists[2], day));
+      ASSERT_EQ(At(cube, code, 0, day).type, 11);
+      ASSERT_EQ(At(cube, code, 5, day).type, 8);
+      ASSERT_EQ(At(cube, code, 7, day).type, 10);
+      const double open = Double(At(cube, code, 0, day));
+      const double high = Double(At(cube, code, 1, day));
+      const double low = Double(At(cube, code, 2, day));
+      const double close = Double(At(cube, code, 3, day));
+      const double preclose = Double(At(cube, code, 4, day));
+      const std::int64_t volume = Bits(At(cube, code, 5, day));
+      const double amount = Double(At(cube, code, 6, day));
+      const float pct = Float(At(cube, code, 7, day));
+      EXPECT_GT(low, 0.0);
+      EXPECT_LE(low, std::min(open, close));
+      EXPECT_GE(high, std::max(open, close));
+      if (day > 0) {
+        EXPECT_EQ(preclose, Double(At(cube, code, 3, day - 1)));
+      }
+      EXPECT_NEAR(pct, (close / preclose - 1.0) * 100.0, 0.006);
+      if (code < 2) {
+        EXPECT_LE(std::fabs(pct), 10.01);  // the daily limit of the A-share market
+      }
+      EXPECT_GT(volume, 0);
+      EXPECT_EQ(volume % 100, 0);
+      EXPECT_GE(amount, static_cast<double>(volume) * low - 0.01);
+      EXPECT_LE(amount, static_cast<double>(volume) * high + 0.01);
+      closes.insert(close);
+    }
+    EXPECT_EQ(Double(At(cube, code, 3, days - 1)), referenceClose[code]);
+    EXPECT_GT(closes.size(), days / 2);  // a walk, not a constant
+  }
+  api->releasedata(cube);
+}
+
+#if !defined(_WIN32)
+// Runs `body` with the calling thread's LC_CTYPE switched to `name`.
+template <typename Body>
+void InLocale(const char* name, Body body) {
+  locale_t locale = newlocale(LC_CTYPE_MASK, name, static_cast<locale_t>(nullptr));
+  ASSERT_NE(locale, static_cast<locale_t>(nullptr))
+      << name << " is missing: run scripts/make-test-locales.sh";
+  const locale_t previous = uselocale(locale);
+  body();
+  uselocale(previous);
+  freelocale(locale);
+}
+
+TEST_F(SimTest, NamesComeInTheCodePageOfTheCallingThread) {
+  auto names = [&] {
+    vx::ResultCube* cube = nullptr;
+    EXPECT_EQ(api->css("600000.SH,01299.HK,X.SH", "NAME", "", &cube), 0);
+    std::vector<std::string> texts;
+    for (std::uint32_t i = 0; i < 3; ++i) {
+      EXPECT_EQ(cube->values[i].type, 13);
+      texts.push_back(TextOf(cube->values[i]));
+    }
+    api->releasedata(cube);
+    return texts;
+  };
+  InLocale("zh_CN.GBK", [&] {
+    EXPECT_EQ(names(), (std::vector<std::string>{"\xC6\xD6\xBD\xAD\xB7\xA2\xD5\xB9\xD2\xF8\xD0\xD0",
+                                                 "Cr\xA8\xA6\x64it Lumi\xA8\xA8re Asia", "X.SH"}));
+  });
+  InLocale("en_US.CP1252", [&] {
+    EXPECT_EQ(names(),
+              (std::vector<std::string>{"??????", "Cr\xE9\x64it Lumi\xE8re Asia", "X.SH"}));
+  });
+  InLocale("C.UTF-8", [&] {
+    EXPECT_EQ(names(),
+              (std::vector<std::string>{
+                  "\xE6\xB5\xA6\xE6\xB1\x9F\xE5\x8F\x91\xE5\xB1\x95\xE9\x93\xB6\xE8\xA1\x8C",
+                  "Cr\xC3\xA9\x64it Lumi\xC3\xA8re Asia", "X.SH"}));
+  });
+  InLocale("C", [&] {
+    EXPECT_EQ(names(), (std::vector<std::string>{"??????", "Cr?dit Lumi?re Asia", "X.SH"}));
+  });
+}
+#endif
+
+TEST_F(SimTest, QuotesReplayTheReferenceDayInsideItsRange) {
+  vx::ResultCube* cube = nullptr;
+  ASSERT_EQ(api->csd("600519.SH", "OPEN,HIGH,LOW,CLOSE,VOLUME", "20240628", "20240628", "", &cube),
+            0);
+  const double open = Double(cube->values[0]);
+  const double high = Double(cube->values[1]);
+  const double low = Double(cube->values[2]);
+  const std::int64_t dayVolume = Bits(cube->values[4]);
+  api->releasedata(cube);
+
+  sim->vxsim_set_streaming(1, 1);
+  int request = 0;
+  ASSERT_EQ(api->csq("600519.SH", "RT_LAST,RT_HIGH,RT_LOW,RT_VOL,RT_TIME", "", Receiver::Callback,
+                     nullptr, &request),
+            0);
+  ASSERT_TRUE(Receiver::Instance().WaitFor(40));
+  EXPECT_EQ(api->csqcancel(request), 0);
+  const std::vector<Received> messages = Receiver::Instance().Messages();
+  std::set<std::string> lasts;
+  std::string previousVolume = "0";
+  std::int64_t volumeBefore = 0;
+  double highBefore = 0.0;
+  for (std::size_t i = 0; i < messages.size(); ++i) {
+    SCOPED_TRACE(messages[i].data);
+    EXPECT_EQ(messages[i].message.word1, request);
+    EXPECT_EQ(messages[i].message.word2, VXSIM_CSQ);
+    EXPECT_EQ(messages[i].message.word4, static_cast<int>(i));
+    // L1="600519.SH";L2=...;L3="09:30:00" then every three seconds.
+    const int seconds = 9 * 3600 + 30 * 60 + 3 * static_cast<int>(i);
+    char time[16];
+    std::snprintf(time, sizeof time, "%02d:%02d:%02d", seconds / 3600, seconds / 60 % 60,
+                  seconds % 60);
+    EXPECT_NE(messages[i].data.find(std::string("L3=\"") + time + "\""), std::string::npos);
+    // V=11:<last>,11:<high>,11:<low>,8:<volume>,6:<time>, each as the 8 value bytes.
+    const std::size_t at = messages[i].data.find(";V=");
+    ASSERT_NE(at, std::string::npos);
+    std::vector<std::string> values;
+    std::string rest = messages[i].data.substr(at + 3);
+    for (std::size_t start = 0; start <= rest.size();) {
+      std::size_t end = rest.find(',', start);
+      if (end == std::string::npos) end = rest.size();
+      const std::string item = rest.substr(start, end - start);
+      const std::size_t star = item.find('*');  // a run of equal values: "11:123*2"
+      const int repeat = star == std::string::npos ? 1 : std::stoi(item.substr(star + 1));
+      for (int n = 0; n < repeat; ++n) values.push_back(item.substr(0, star));
+      start = end + 1;
+    }
+    ASSERT_EQ(values.size(), 5u);
+    auto number = [](const std::string& value) {
+      const std::int64_t bits = std::stoll(value.substr(value.find(':') + 1));
+      double real = 0;
+      std::memcpy(&real, &bits, sizeof real);
+      return real;
+    };
+    const double last = number(values[0]);
+    const double runningHigh = number(values[1]);
+    const double runningLow = number(values[2]);
+    const std::int64_t volume = std::stoll(values[3].substr(2));
+    EXPECT_GE(last, low);
+    EXPECT_LE(last, high);
+    EXPECT_LE(runningLow, std::min(last, open));
+    EXPECT_GE(runningHigh, std::max(last, open));
+    EXPECT_GE(runningHigh, highBefore);  // a running high never falls
+    EXPECT_GE(volume, volumeBefore);     // nor does the day's volume
+    EXPECT_LE(volume, dayVolume);
+    EXPECT_EQ(values[4], "6:" + std::to_string(seconds / 3600 * 10000 + seconds / 60 % 60 * 100 +
+                                               seconds % 60));
+    highBefore = runningHigh;
+    volumeBefore = volume;
+    lasts.insert(values[0]);
+  }
+  EXPECT_GT(lasts.size(), 3u);  // the price moves
+}
+
+TEST_F(SimTest, NewsStreamsHeadlinesAboutEachCodeInTurn) {
+  sim->vxsim_set_streaming(1, 1);
+  int request = 0;
+  ASSERT_EQ(api->cnq("600000.SH,00700.HK", "", "", Receiver::Callback, nullptr, &request), 0);
+  ASSERT_TRUE(Receiver::Instance().WaitFor(4));
+  EXPECT_EQ(api->cnqcancel(request), 0);
+  const std::vector<Received> messages = Receiver::Instance().Messages();
+  for (std::size_t i = 0; i < messages.size(); ++i) {
+    SCOPED_TRACE(messages[i].data);
+    EXPECT_EQ(messages[i].message.word2, VXSIM_CNQ);
+    const std::string code = i % 2 == 0 ? "600000.SH" : "00700.HK";
+    EXPECT_EQ(messages[i].data.rfind("L1=\"" + code + "\";L2=\"TIME\",\"TITLE\",\"SOURCE\";L3=", 0),
+              0u);
+    EXPECT_NE(messages[i].data.find(";V=6:"), std::string::npos);
+    if (code == "00700.HK") {
+      EXPECT_NE(messages[i].data.find("Lotus Digital Holdings"), std::string::npos);
+    }
+  }
+}
+
+TEST_F(SimTest, ReportGridsListAndRankTheUniverse) {
+  vx::ResultGrid* grid = nullptr;
+  ASSERT_EQ(api->ctr("", "", "", &grid), 0);
+  EXPECT_EQ(grid->d1, 6);   // CODE, NAME, CLOSE, PCTCHG, VOLUME, AMOUNT
+  EXPECT_EQ(grid->d2, 20);  // the whole universe
+  EXPECT_EQ(TextOf(grid->values[0]), "600000.SH");
+  api->releasedata(grid);
+
+  grid = nullptr;
+  ASSERT_EQ(api->ctr("TOP_GAINERS", "CODE,PCTCHG", "", &grid), 0);
+  ASSERT_EQ(grid->d1, 2);
+  ASSERT_EQ(grid->d2, 5);
+  for (int row = 1; row < 5; ++row) {
+    EXPECT_GE(Float(grid->values[2 * row - 1]), Float(grid->values[2 * row + 1]));
+  }
+  api->releasedata(grid);
+
+  grid = nullptr;
+  ASSERT_EQ(api->ctr("Banks", "CODE", "", &grid), 0);
+  ASSERT_EQ(grid->d2, 3);
+  EXPECT_EQ(TextOf(grid->values[0]) + " " + TextOf(grid->values[1]) + " " + TextOf(grid->values[2]),
+            "600000.SH 600036.SH 000001.SZ");
+  api->releasedata(grid);
+}
+
+TEST_F(SimTest, PortfoliosKeepTheirBooksUntilReset) {
+  EXPECT_EQ(api->pcreate("P1", "Growth", 1000000, "", ""), 0);
+  vx::OrderInfo orders[4];
+  std::memset(orders, 0, sizeof orders);
+  std::strcpy(orders[0].code, "600519.SH");  // 300 at the close of the day: 1468.00
+  orders[0].volume = 300;
+  orders[0].optype = 1;
+  std::strcpy(orders[1].code, "000001.SZ");  // 5000 at 10.00 and a fee of 5
+  orders[1].volume = 5000;
+  orders[1].price = 10.0f;
+  orders[1].cost = 5.0f;
+  orders[1].optype = 1;
+  std::strcpy(orders[2].code, "600519.SH");  // 100 sold at 1500.00
+  orders[2].volume = 100;
+  orders[2].price = 1500.0f;
+  orders[2].optype = 2;
+  std::strcpy(orders[3].code, "600036.SH");  // nothing held: not sold
+  orders[3].volume = 100;
+  orders[3].optype = 2;
+  EXPECT_EQ(api->porder(orders, 4, "P1", "", ""), 0);
+
+  vx::ResultCube* cube = nullptr;
+  ASSERT_EQ(api->pquery("PortfolioCode=P1", &cube), 0);
+  EXPECT_EQ(Entries(cube->lists[0]), (std::vector<std::string>{"000001.SZ", "600519.SH", "CASH"}));
+  EXPECT_EQ(Entries(cube->lists[1]),
+            (std::vector<std::string>{"NAME", "VOLUME", "COST_PRICE", "LAST", "MARKET_VALUE", "PNL",
+                                      "WEIGHT"}));
+  EXPECT_EQ(Entries(cube->lists[2]), std::vector<std::string>{"P1"});
+  EXPECT_EQ(Double(At(cube, 0, 1, 0)), 5000.0);
+  EXPECT_EQ(Double(At(cube, 1, 1, 0)), 200.0);
+  EXPECT_EQ(Double(At(cube, 1, 2, 0)), 1468.0);  // average cost of what is left
+  EXPECT_EQ(Double(At(cube, 2, 1, 0)), 1000000.0 - 440400.0 - 50005.0 + 150000.0);
+  EXPECT_EQ(Double(At(cube, 1, 4, 0)), 200 * 1468.0);
+  api->releasedata(cube);
+
+  cube = nullptr;
+  ASSERT_EQ(api->preport("P1", "TRADES", "", &cube), 0);
+  EXPECT_EQ(cube->lists[0].count, 3u);  // the refused sale is not a trade
+  api->releasedata(cube);
+
+  EXPECT_EQ(api->pctransfer("P2", "in", "20240628", 2500.5, "", ""), 0);
+  EXPECT_EQ(api->pctransfer("P2", "out", "20240628", 500.0, "", ""), 0);
+  cube = nullptr;
+  ASSERT_EQ(api->pquery("P2", &cube), 0);
+  EXPECT_EQ(Entries(cube->lists[0]), std::vector<std::string>{"CASH"});
+  EXPECT_EQ(Double(At(cube, 0, 1, 0)), 2000.5);
+  api->releasedata(cube);
+
+  EXPECT_EQ(api->pcreate("", "nameless", 1, "", ""), VXSIM_CODE_INVALID_ARGUMENT);
+  EXPECT_STREQ(api->geterrstring(VXSIM_CODE_INVALID_ARGUMENT, 0), "invalid argument");
+  EXPECT_EQ(api->pdelete("P2", ""), 0);
+  sim->vxsim_set_next_code(-7);  // a scripted failure changes nothing
+  EXPECT_EQ(api->pdelete("P1", ""), -7);
+  cube = nullptr;
+  ASSERT_EQ(api->pquery("P1", &cube), 0);
+  EXPECT_EQ(cube->lists[0].count, 3u);
+  api->releasedata(cube);
+
+  sim->vxsim_reset();
+  for (const char* code : {"P1", "P2"}) {
+    cube = nullptr;
+    ASSERT_EQ(api->pquery(code, &cube), 0);
+    EXPECT_EQ(Entries(cube->lists[0]), std::vector<std::string>{"CASH"}) << code;
+    EXPECT_EQ(Double(At(cube, 0, 1, 0)), 0.0) << code;
+    api->releasedata(cube);
+  }
 }
 
 }  // namespace

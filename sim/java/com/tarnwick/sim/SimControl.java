@@ -21,6 +21,9 @@ public final class SimControl {
   /** csqcancel / cnqcancel of a request that is not open, in default mode. */
   public static final int CODE_UNKNOWN_REQUEST = -1001;
 
+  /** pcreate without a portfolio code, pctransfer with a non-finite amount (default mode). */
+  public static final int CODE_INVALID_ARGUMENT = -1002;
+
   /** Failure results of the control methods. */
   public static final int ERR_NO_CALLBACK = -1;
 
