@@ -3,6 +3,8 @@
 
 #include "jni_slots.h"
 
+#include <pthread.h>
+
 #include <algorithm>
 #include <array>
 #include <cstdarg>
@@ -341,7 +343,26 @@ struct ThreadWatch {
   }
 };
 
-thread_local ThreadWatch t_watch;
+// Found through a pthread key rather than held in a thread_local object: with MinGW-w64
+// (emulated TLS, winpthreads) a thread's thread_local storage is freed before the destructors
+// of its thread_local objects run, so ~ThreadWatch would read freed memory. A key's value is
+// ours to free, after everything else.
+ThreadWatch& Watch() {
+  static pthread_key_t key = [] {
+    pthread_key_t made;
+    if (pthread_key_create(&made, [](void* watch) { delete static_cast<ThreadWatch*>(watch); }) !=
+        0) {
+      std::abort();
+    }
+    return made;
+  }();
+  auto* watch = static_cast<ThreadWatch*>(pthread_getspecific(key));
+  if (watch == nullptr) {
+    watch = new ThreadWatch;
+    pthread_setspecific(key, watch);
+  }
+  return *watch;
+}
 
 ThreadWatch::~ThreadWatch() {
   Registry& reg = Reg();
@@ -507,7 +528,7 @@ ThreadState* Vm::NewThread(bool java_thread, bool daemon) {
   env_cell->state = ts.get();
   ThreadState* raw = ts.get();
   threads[ts->id] = std::move(ts);
-  t_watch.Add(this);
+  Watch().Add(this);
   return raw;
 }
 

@@ -1,8 +1,7 @@
 // Payload encodings of cubes, grids, text lists and every value type.
 #include <gtest/gtest.h>
 
-#include <clocale>
-
+#include "ctype_locale.h"
 #include "marshal/alloc.h"
 #include "marshal/result_writer.h"
 #include "record_builder.h"
@@ -170,13 +169,8 @@ TEST(Encoding, WriterNeverPassesItsEnd) {
 
 class NonAsciiEncoding : public ::testing::Test {
  protected:
-  void SetUp() override {
-    m_saved = std::setlocale(LC_CTYPE, nullptr);
-    ASSERT_NE(std::setlocale(LC_CTYPE, "zh_CN.GBK"), nullptr)
-        << "locale zh_CN.GBK missing: run scripts/make-test-locales.sh";
-  }
-  void TearDown() override { std::setlocale(LC_CTYPE, m_saved.c_str()); }
-  std::string m_saved;
+  void SetUp() override { VX_REQUIRE_LOCALE(m_gbk); }
+  vx::testlocale::CtypeLocale m_gbk{vx::testlocale::kGbk};
 };
 
 TEST_F(NonAsciiEncoding, AnsiTextIsCountedByItsUtf8Length) {

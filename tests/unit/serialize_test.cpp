@@ -4,6 +4,7 @@
 #include <map>
 
 #include "bridge/state.h"
+#include "ctype_locale.h"
 #include "fakejni/fakejni.h"
 #include "log/log_thread.h"
 #include "log_capture.h"
@@ -161,14 +162,9 @@ class SerializerGbk : public Serializer {
  protected:
   void SetUp() override {
     Serializer::SetUp();
-    m_saved = std::setlocale(LC_CTYPE, nullptr);
-    ASSERT_NE(std::setlocale(LC_CTYPE, "zh_CN.GBK"), nullptr);
+    VX_REQUIRE_LOCALE(m_gbk);
   }
-  void TearDown() override {
-    std::setlocale(LC_CTYPE, m_saved.c_str());
-    Serializer::TearDown();
-  }
-  std::string m_saved;
+  vx::testlocale::CtypeLocale m_gbk{vx::testlocale::kGbk};
 };
 
 TEST_F(SerializerGbk, ConversionFailingBetweenThePassesIsAMismatch) {
