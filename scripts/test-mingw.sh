@@ -28,8 +28,14 @@ WINE=$(find_tool wine64 wine)
 WINESERVER=$(find_tool wineserver64 wineserver)
 export WINEPREFIX=$BUILD/wineprefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 mkdir -p "$WINEPREFIX"
-"$WINESERVER" -p
-trap '"$WINESERVER" -k 2>/dev/null || true' EXIT
+# The server and everything it started go when this script ends, however it ends (an
+# interrupt or a kill by signal runs the EXIT trap too).
+trap '"$WINESERVER" -k >/dev/null 2>&1 || true' EXIT
+trap 'exit 130' INT
+trap 'exit 143' TERM HUP
+# A persistent server, detached from this script's output: a pipe reader (CI, tee) would
+# otherwise wait for it.
+"$WINESERVER" -p </dev/null >/dev/null 2>&1
 # Creating a fresh prefix takes seconds: done once here, not raced by parallel tests. The
 # prefix's background services start now and live until the server ends; they must not
 # inherit this script's output (a pipe reader would wait for them), nor a test's.
@@ -41,4 +47,5 @@ fi
 cd "$ROOT"
 cmake --preset mingw -B "$BUILD"
 cmake --build "$BUILD" -j "$JOBS"
-ctest --test-dir "$BUILD" --output-on-failure -j "$JOBS" "$@"
+# A test that hangs under Wine fails after VX_TEST_TIMEOUT seconds instead of stalling the run.
+ctest --test-dir "$BUILD" --output-on-failure -j "$JOBS" --timeout "${VX_TEST_TIMEOUT:-300}" "$@"

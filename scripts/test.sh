@@ -1,7 +1,10 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds the dev preset and runs every test (native and JVM), then
-# builds the asan preset and runs the native tests under AddressSanitizer and UBSan.
-# A failed build stops at once; failed tests of one preset do not stop the other. Exits
+# builds the asan and tsan presets and runs the native tests under AddressSanitizer + UBSan
+# and under ThreadSanitizer, then cross-builds the mingw preset (Windows x64) and runs its
+# native tests under Wine (scripts/test-mingw.sh), and last runs the libFuzzer targets for a
+# bounded time (scripts/fuzz.sh). A failed dev, asan or tsan build stops at once; failed
+# tests of one stage, or a failed Windows or fuzz build, do not stop the others. Exits
 # non-zero when anything failed.
 set -euo pipefail
 
@@ -23,6 +26,18 @@ vx_build asan build/asan -DCMAKE_BUILD_TYPE=Debug -DVX_SANITIZE=address,undefine
   -DVX_BUILD_JAVA=OFF
 echo "== asan: native tests"
 ctest --test-dir "$VX_BUILD_DIR" --output-on-failure -L native || failed+=(asan)
+
+echo "== tsan: build"
+vx_build tsan build/tsan -DCMAKE_BUILD_TYPE=Debug -DVX_SANITIZE=thread -DVX_BUILD_JAVA=OFF
+echo "== tsan: native tests"
+TSAN_OPTIONS="halt_on_error=1 ${TSAN_OPTIONS:-}" \
+  ctest --test-dir "$VX_BUILD_DIR" --output-on-failure -L native || failed+=(tsan)
+
+echo "== mingw: Windows x64 cross build, native tests under Wine"
+"$root/scripts/test-mingw.sh" || failed+=(mingw)
+
+echo "== fuzz: libFuzzer targets, bounded time"
+"$root/scripts/fuzz.sh" || failed+=(fuzz)
 
 if ((${#failed[@]} > 0)); then
   echo "== tests failed in: ${failed[*]}"
