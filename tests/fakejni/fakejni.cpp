@@ -3,7 +3,9 @@
 
 #include "jni_slots.h"
 
+#if defined(__MINGW32__)
 #include <pthread.h>
+#endif
 
 #include <algorithm>
 #include <array>
@@ -343,6 +345,7 @@ struct ThreadWatch {
   }
 };
 
+#if defined(__MINGW32__)
 // Found through a pthread key rather than held in a thread_local object: with MinGW-w64
 // (emulated TLS, winpthreads) a thread's thread_local storage is freed before the destructors
 // of its thread_local objects run, so ~ThreadWatch would read freed memory. A key's value is
@@ -363,6 +366,12 @@ ThreadWatch& Watch() {
   }
   return *watch;
 }
+#else
+ThreadWatch& Watch() {
+  thread_local ThreadWatch watch;
+  return watch;
+}
+#endif
 
 ThreadWatch::~ThreadWatch() {
   Registry& reg = Reg();
