@@ -1,5 +1,6 @@
 #include "log/log_queue.h"
 
+#include <new>
 #include <utility>
 
 namespace vx {
@@ -13,17 +14,23 @@ void CLogQueue::Push(std::string line) {
 
 void CLogQueue::PushLocked(std::string line) {
   m_lines.push_back(std::move(line));
-  m_hEvent.Set();
+  if (m_waiters > 0) m_hEvent.Set();
+}
+
+void CLogQueue::WaitLocked() {
+  while (m_bActive.load(std::memory_order_relaxed) && m_lines.empty()) {
+    ++m_waiters;
+    m_hEvent.UnlockAndWait(m_hMutex);
+    m_hMutex.Lock();
+    --m_waiters;
+  }
 }
 
 std::int32_t CLogQueue::Pop(std::string& line) {
   m_hMutex.Lock();
-  while (m_bActive && m_lines.empty()) {
-    m_hEvent.UnlockAndWait(m_hMutex);
-    m_hMutex.Lock();
-  }
+  WaitLocked();
   std::int32_t remaining = -1;
-  if (m_bActive) {
+  if (m_bActive.load(std::memory_order_relaxed)) {
     line = std::move(m_lines.front());
     m_lines.pop_front();
     remaining = static_cast<std::int32_t>(m_lines.size());
@@ -32,9 +39,34 @@ std::int32_t CLogQueue::Pop(std::string& line) {
   return remaining;
 }
 
+std::int32_t CLogQueue::PopAll(std::deque<std::string>& lines) {
+  m_hMutex.Lock();
+  WaitLocked();
+  std::int32_t taken = -1;
+  if (m_bActive.load(std::memory_order_relaxed)) {
+    taken = static_cast<std::int32_t>(m_lines.size());
+    lines.swap(m_lines);
+  }
+  m_hMutex.Unlock();
+  return taken;
+}
+
+void CLogQueue::PushFront(std::deque<std::string>& lines) {
+  platform::ScopedLock lock(m_hMutex);
+  try {
+    // Last first, each to the front: a push_front that fails leaves the queue as it was.
+    for (auto line = lines.rbegin(); line != lines.rend(); ++line)
+      m_lines.push_front(std::move(*line));
+  } catch (const std::bad_alloc&) {
+    // The lines not yet put back are lost; what was queued stays queued.
+  }
+  lines.clear();
+  if (m_waiters > 0 && !m_lines.empty()) m_hEvent.Set();
+}
+
 void CLogQueue::SetActive(bool active) {
   platform::ScopedLock lock(m_hMutex);
-  m_bActive = active;
+  m_bActive.store(active, std::memory_order_relaxed);
   if (!active) m_hEvent.Set();
 }
 

@@ -4,6 +4,8 @@
 
 #include <cstdio>
 #include <cstring>
+#include <ctime>
+#include <deque>
 #include <new>
 #include <utility>
 
@@ -91,14 +93,25 @@ std::uint32_t CLogThread::Run() {
   ClearPendingException(env);
 
   m_logQueue.SetActive(true);
+  // Every line queued at a wake-up is taken at once and delivered in order; a stop seen
+  // between two lines puts the rest back, in front of what was queued since.
+  std::deque<std::string> batch;
   while (!ShouldStop()) {
-    std::string line;
-    m_logQueue.Pop(line);
-    if (line.empty() || logMethod == nullptr) continue;
-    LocalRef<jbyteArray> bytes(env, StringToUtf8ByteArray(env, line));
-    ClearPendingException(env);  // a failed NewByteArray: the line goes as null
-    CallJavaIntMethod(env, callbackObject, logMethod, bytes.get());
-    ClearPendingException(env);  // what logAPICallBack threw is dropped with its line
+    if (m_logQueue.PopAll(batch) <= 0) continue;
+    while (!batch.empty()) {
+      const std::string line = std::move(batch.front());
+      batch.pop_front();
+      if (!line.empty() && logMethod != nullptr) {
+        LocalRef<jbyteArray> bytes(env, StringToUtf8ByteArray(env, line));
+        ClearPendingException(env);  // a failed NewByteArray: the line goes as null
+        CallJavaIntMethod(env, callbackObject, logMethod, bytes.get());
+        ClearPendingException(env);  // what logAPICallBack threw is dropped with its line
+      }
+      if (!batch.empty() && (ShouldStop() || !m_logQueue.IsActive())) {
+        m_logQueue.PushFront(batch);
+        break;
+      }
+    }
   }
 
   if (callbackClass != nullptr) env->DeleteLocalRef(callbackClass);
@@ -106,12 +119,30 @@ std::uint32_t CLogThread::Run() {
   return 0;
 }
 
-std::string GetTimeStamp() {
-  const platform::LocalTime now = platform::GetLocalTime();
-  char text[64];
-  std::snprintf(text, sizeof text, "%d-%02d-%02d %02d:%02d:%02d", now.year, now.month, now.day,
-                now.hour, now.minute, now.second);
-  return text;
+// Each thread keeps the stamp of the last second it formatted. It is reused only while the
+// clock still reads the same second, and kept only when the clock read that second both
+// before and after the local time was taken, so it is the text that second gives.
+const char* CurrentTimeStamp() {
+  struct Cached {
+    std::time_t second = -1;
+    char text[64] = {};
+  };
+  thread_local Cached cached;
+  const std::time_t before = std::time(nullptr);
+  if (before != cached.second || before == static_cast<std::time_t>(-1)) {
+    const platform::LocalTime now = platform::GetLocalTime();
+    std::snprintf(cached.text, sizeof cached.text, "%d-%02d-%02d %02d:%02d:%02d", now.year,
+                  now.month, now.day, now.hour, now.minute, now.second);
+    cached.second = std::time(nullptr) == before ? before : static_cast<std::time_t>(-1);
+  }
+  return cached.text;
+}
+
+std::string GetTimeStamp() { return CurrentTimeStamp(); }
+
+void CLogThread::WriteLine(std::string line) {
+  if (m_pFormatBuf == nullptr) return;  // as WriteLog: no log object, no lines
+  m_logQueue.Push(std::move(line));
 }
 
 }  // namespace vx

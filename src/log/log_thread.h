@@ -34,6 +34,10 @@ class CLogThread : public CBaseThread {
   void WriteLog(const char* format, ...) VX_PRINTF_FORMAT(2, 3);
   void WriteLogV(const char* format, std::va_list args) VX_PRINTF_FORMAT(2, 0);
 
+  // Queues a line built by the caller (a fixed text and a time stamp), without formatting.
+  // May throw std::bad_alloc.
+  void WriteLine(std::string line);
+
   CLogQueue& Queue() { return m_logQueue; }
 
  protected:
@@ -50,6 +54,8 @@ extern CLogThread& g_logThread;
 
 // Local time as "YYYY-MM-DD hh:mm:ss".
 std::string GetTimeStamp();
+// The same text in a buffer of the calling thread, valid until its next call.
+const char* CurrentTimeStamp();
 
 }  // namespace vx
 
