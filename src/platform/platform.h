@@ -53,6 +53,14 @@ int WideToMultiByte(CodePage page, const char16_t* text, int length, char* out, 
 // the identity on valid text).
 bool AnsiIsUtf8();
 
+#if !defined(_WIN32)
+// For tests on POSIX: the ANSI conversions above, always through iconv even where the
+// codeset is converted by table, and whether the current ANSI codeset has a table.
+int AnsiToWideByIconv(const char* text, int length, char16_t* out, int capacity);
+int WideToAnsiByIconv(const char16_t* text, int length, char* out, int capacity);
+bool AnsiHasTable();
+#endif
+
 // ---- Local time ----------------------------------------------------------------------
 
 struct LocalTime {

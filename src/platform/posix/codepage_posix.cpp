@@ -5,7 +5,9 @@
 // as nl_langinfo(CODESET) names it. UTF-8 (as either page) is converted by hand. The
 // ASCII codeset of the C locale is converted by hand too: bytes from 0x80 up are invalid.
 // Every other codeset goes through iconv to and from UTF-16 in host byte order, with one
-// pair of descriptors cached per thread.
+// pair of descriptors cached per thread. The stateless double-byte codesets (GBK, Big5,
+// EUC-KR, Shift_JIS and their aliases) go through tables instead, read out of iconv once
+// per process and codeset, giving the results iconv would give for every input.
 //
 // Every codeset handled here is an ASCII superset, as every Windows ANSI code page is:
 // glibc flags a charmap that is not as making a locale that is not ISO C compliant, and
@@ -26,7 +28,10 @@
 #include <climits>
 #include <cstdint>
 #include <cstring>
+#include <memory>
+#include <mutex>
 #include <string>
+#include <vector>
 
 #include "platform/platform.h"
 
@@ -371,6 +376,208 @@ bool EncodeIconv(iconv_t cd, const char16_t* text, std::size_t length, Sink<char
   return true;
 }
 
+// ---- Double-byte codesets by table ---------------------------------------------------
+
+// One double-byte codeset, as iconv converts it one character at a time. Built once,
+// never changed or freed afterwards.
+struct DbcsTable {
+  enum : std::uint8_t { kInvalid, kSingle, kLead };
+  static constexpr std::uint32_t kNoUnit = 0xFFFFFFFFu;
+
+  std::uint8_t kind[256];  // what each byte is when a character starts there
+  char16_t single[256];    // the unit of a kSingle byte
+  // The unit of the pair lead << 8 | trail, or kNoUnit when iconv rejects the pair
+  // (the lead then becomes U+FFFD and decoding goes on at the trail byte).
+  std::vector<std::uint32_t> pair = std::vector<std::uint32_t>(65536, kNoUnit);
+  // The bytes of each BMP unit: 0 when the codeset lacks it, a value below 0x100 for one
+  // byte, lead << 8 | trail for two.
+  std::vector<std::uint16_t> encode = std::vector<std::uint16_t>(65536, 0);
+};
+
+// Codesets whose names say double-byte and stateless; GB18030 (four-byte sequences) and
+// the rest stay on iconv.
+bool IsDoubleByteName(const char* name) {
+  static const char* const kNames[] = {"GBK",   "GB2312", "CP936",     "EUC-CN",    "EUCCN",
+                                       "BIG5",  "BIG-5",  "CP950",     "EUC-KR",    "EUCKR",
+                                       "CP949", "SJIS",   "SHIFT_JIS", "SHIFT-JIS", "CP932"};
+  for (const char* known : kNames) {
+    if (strcasecmp(name, known) == 0) return true;
+  }
+  return false;
+}
+
+// Converts `inLength` bytes alone with a freshly reset descriptor, into `output` (8 bytes).
+// Returns the output size; -1 when iconv stops at the first byte, with *error set (EILSEQ,
+// EINVAL...); -2 when it stops part way or leaves a shift state.
+int Probe(iconv_t cd, const char* input, std::size_t inLength, char* output, int* error) {
+  iconv(cd, nullptr, nullptr, nullptr, nullptr);
+  char* in = const_cast<char*>(input);
+  std::size_t inLeft = inLength;
+  char* out = output;
+  std::size_t outLeft = 8;
+  const std::size_t result = iconv(cd, &in, &inLeft, &out, &outLeft);
+  *error = result == static_cast<std::size_t>(-1) ? errno : 0;
+  if (*error != 0) return inLeft == inLength ? -1 : -2;  // -2: partly converted
+  if (inLeft != 0) return -2;
+  const std::size_t flushed = iconv(cd, nullptr, nullptr, &out, &outLeft);
+  if (flushed == static_cast<std::size_t>(-1)) return -2;
+  return static_cast<int>(out - output);
+}
+
+char16_t UnitAt(const char* bytes) {
+  char16_t unit;
+  std::memcpy(&unit, bytes, sizeof(unit));
+  return unit;
+}
+
+// Reads the tables out of iconv; false when the codeset turns out not to be a stateless
+// double-byte ASCII superset, one character to one UTF-16 unit.
+bool FillTable(iconv_t toWide, iconv_t fromWide, DbcsTable& table) {
+  char out[8];
+  int error;
+  for (unsigned b = 0; b < 256; ++b) {
+    const char in[1] = {static_cast<char>(b)};
+    const int n = Probe(toWide, in, 1, out, &error);
+    table.single[b] = 0;
+    if (n == 2) {
+      table.kind[b] = DbcsTable::kSingle;
+      table.single[b] = UnitAt(out);
+      if (b < 0x80 && table.single[b] != b) return false;
+    } else if (n == -1 && error == EINVAL && b >= 0x80) {
+      table.kind[b] = DbcsTable::kLead;
+    } else if (n == -1 && error == EILSEQ && b >= 0x80) {
+      table.kind[b] = DbcsTable::kInvalid;
+    } else {
+      return false;
+    }
+  }
+  for (unsigned lead = 0x80; lead < 256; ++lead) {
+    if (table.kind[lead] != DbcsTable::kLead) continue;
+    for (unsigned trail = 0; trail < 256; ++trail) {
+      const char in[2] = {static_cast<char>(lead), static_cast<char>(trail)};
+      const int n = Probe(toWide, in, 2, out, &error);
+      if (n == 2) {
+        table.pair[lead << 8 | trail] = UnitAt(out);
+      } else if (!(n == -1 && error == EILSEQ)) {
+        return false;
+      }
+    }
+  }
+  for (std::uint32_t unit = 0; unit < 0x10000; ++unit) {
+    if (IsHighSurrogate(unit) || IsLowSurrogate(unit)) continue;
+    const char16_t in[1] = {static_cast<char16_t>(unit)};
+    const int n = Probe(fromWide, reinterpret_cast<const char*>(in), sizeof(in), out, &error);
+    const auto b0 = static_cast<unsigned char>(out[0]);
+    if (n == 1) {
+      if (unit < 0x80 ? b0 != unit : b0 == 0) return false;
+      table.encode[unit] = b0;
+    } else if (n == 2 && unit >= 0x80 && b0 != 0) {
+      table.encode[unit] = static_cast<std::uint16_t>(b0 << 8 | static_cast<unsigned char>(out[1]));
+    } else if (!(n == -1 && error == EILSEQ && unit >= 0x80)) {
+      return false;
+    }
+  }
+  return true;
+}
+
+std::unique_ptr<DbcsTable> BuildTable(const char* codeset) {
+  const iconv_t toWide = iconv_open(kUtf16, codeset);
+  const iconv_t fromWide = iconv_open(codeset, kUtf16);
+  auto table = std::make_unique<DbcsTable>();
+  const bool ok =
+      toWide != kNoDescriptor && fromWide != kNoDescriptor && FillTable(toWide, fromWide, *table);
+  if (toWide != kNoDescriptor) iconv_close(toWide);
+  if (fromWide != kNoDescriptor) iconv_close(fromWide);
+  if (!ok) table.reset();
+  return table;
+}
+
+// The table for a codeset, built on first use; null for a codeset that has none. Tables
+// stay until the process ends (another thread may be reading one at exit).
+const DbcsTable* TableFor(const char* codeset) {
+  if (codeset == nullptr || !IsDoubleByteName(codeset)) return nullptr;
+  struct Entry {
+    std::string name;
+    const DbcsTable* table;
+  };
+  static std::mutex s_mutex;
+  static auto* const s_tables = new std::vector<Entry>();
+  std::lock_guard<std::mutex> lock(s_mutex);
+  for (const Entry& entry : *s_tables) {
+    if (entry.name == codeset) return entry.table;
+  }
+  const DbcsTable* table = BuildTable(codeset).release();
+  s_tables->push_back(Entry{codeset, table});
+  return table;
+}
+
+bool DecodeTable(const DbcsTable& table, const unsigned char* text, std::size_t length,
+                 Sink<char16_t>& sink) {
+  std::size_t i = 0;
+  while (i < length) {
+    const unsigned b = text[i];
+    if (b < 0x80) {
+      const std::size_t run = AsciiRun(text + i, length - i);
+      if (!sink.PutAscii(text + i, run)) return false;
+      i += run;
+      continue;
+    }
+    char16_t unit = kReplacement;
+    std::size_t used = 1;
+    if (table.kind[b] == DbcsTable::kSingle) {
+      unit = table.single[b];
+    } else if (table.kind[b] == DbcsTable::kLead && i + 1 < length) {
+      const std::uint32_t mapped = table.pair[b << 8 | text[i + 1]];
+      if (mapped != DbcsTable::kNoUnit) {
+        unit = static_cast<char16_t>(mapped);
+        used = 2;
+      }
+    }
+    if (!sink.Put(unit)) return false;
+    i += used;
+  }
+  return true;
+}
+
+bool EncodeTable(const DbcsTable& table, const char* codeset, const char16_t* text,
+                 std::size_t length, Sink<char>& sink) {
+  std::size_t i = 0;
+  while (i < length) {
+    const char16_t unit = text[i];
+    if (unit < 0x80) {
+      const std::size_t run = AsciiRun(text + i, length - i);
+      if (!sink.PutAscii(text + i, run)) return false;
+      i += run;
+      continue;
+    }
+    if (IsHighSurrogate(unit) && i + 1 < length && IsLowSurrogate(text[i + 1])) {
+      // Outside the BMP, which the table does not cover: iconv, for this one pair.
+      const iconv_t cd = t_iconv.Get(codeset, false);
+      if (cd == kNoDescriptor) {
+        if (!sink.Put(kDefaultChar)) return false;
+      } else if (!EncodeIconv(cd, text + i, 2, sink)) {
+        return false;
+      }
+      i += 2;
+      continue;
+    }
+    const std::uint16_t bytes =
+        (IsHighSurrogate(unit) || IsLowSurrogate(unit)) ? 0 : table.encode[unit];
+    bool ok;
+    if (bytes == 0) {
+      ok = sink.Put(kDefaultChar);
+    } else if (bytes < 0x100) {
+      ok = sink.Put(static_cast<char>(bytes));
+    } else {
+      const char two[2] = {static_cast<char>(bytes >> 8), static_cast<char>(bytes & 0xFF)};
+      ok = sink.Put(two, 2);
+    }
+    if (!ok) return false;
+    ++i;
+  }
+  return true;
+}
+
 // ---- The ANSI codeset ----------------------------------------------------------------
 
 enum class Codeset { Utf8, Ascii, Other };
@@ -386,17 +593,26 @@ Codeset ClassifyName(const char* name) {
   return Codeset::Other;
 }
 
-// ClassifyName, remembered per thread for the last codeset seen: every conversion asks, and
-// the locale rarely changes.
-Codeset Classify(const char* name) {
+// ClassifyName and the codeset's table, remembered per thread for the last codeset seen:
+// every conversion asks, and the locale rarely changes.
+struct CodesetInfo {
+  Codeset kind;
+  const DbcsTable* table;  // for Codeset::Other, when it has one
+};
+
+CodesetInfo Classify(const char* name) {
   thread_local char t_name[64] = "";
-  thread_local Codeset t_class = Codeset::Ascii;  // what "" is
-  if (name == nullptr || std::strlen(name) >= sizeof(t_name)) return ClassifyName(name);
+  thread_local CodesetInfo t_info = {Codeset::Ascii, nullptr};  // what "" is
+  if (name == nullptr || std::strlen(name) >= sizeof(t_name)) {
+    const Codeset kind = ClassifyName(name);
+    return {kind, kind == Codeset::Other ? TableFor(name) : nullptr};
+  }
   if (std::strcmp(name, t_name) != 0) {
-    t_class = ClassifyName(name);
+    const Codeset kind = ClassifyName(name);
+    t_info = {kind, kind == Codeset::Other ? TableFor(name) : nullptr};
     std::strcpy(t_name, name);
   }
-  return t_class;
+  return t_info;
 }
 
 const char* AnsiCodeset() { return nl_langinfo(CODESET); }
@@ -417,16 +633,16 @@ bool Arguments(const In* text, int& length, const Out* out, int capacity) {
   return true;
 }
 
-}  // namespace
-
-int MultiByteToWide(CodePage page, const char* text, int length, char16_t* out, int capacity) {
+int ToWide(CodePage page, const char* text, int length, char16_t* out, int capacity, bool byTable) {
   if (!Arguments(text, length, out, capacity)) return 0;
   const auto* bytes = reinterpret_cast<const unsigned char*>(text);
   const auto size = static_cast<std::size_t>(length);
   Sink<char16_t> sink(out, capacity);
   bool ok = false;
   const char* codeset = page == CodePage::Utf8 ? nullptr : AnsiCodeset();
-  switch (page == CodePage::Utf8 ? Codeset::Utf8 : Classify(codeset)) {
+  const CodesetInfo info =
+      page == CodePage::Utf8 ? CodesetInfo{Codeset::Utf8, nullptr} : Classify(codeset);
+  switch (info.kind) {
     case Codeset::Utf8:
       ok = DecodeUtf8(bytes, size, sink);
       break;
@@ -438,6 +654,10 @@ int MultiByteToWide(CodePage page, const char* text, int length, char16_t* out, 
         ok = sink.PutAscii(bytes, size);
         break;
       }
+      if (byTable && info.table != nullptr) {
+        ok = DecodeTable(*info.table, bytes, size, sink);
+        break;
+      }
       const iconv_t cd = t_iconv.Get(codeset, true);
       ok =
           cd == kNoDescriptor ? DecodeAscii(bytes, size, sink) : DecodeIconv(cd, bytes, size, sink);
@@ -447,13 +667,16 @@ int MultiByteToWide(CodePage page, const char* text, int length, char16_t* out, 
   return ok ? sink.count() : 0;
 }
 
-int WideToMultiByte(CodePage page, const char16_t* text, int length, char* out, int capacity) {
+int FromWide(CodePage page, const char16_t* text, int length, char* out, int capacity,
+             bool byTable) {
   if (!Arguments(text, length, out, capacity)) return 0;
   const auto size = static_cast<std::size_t>(length);
   Sink<char> sink(out, capacity);
   bool ok = false;
   const char* codeset = page == CodePage::Utf8 ? nullptr : AnsiCodeset();
-  switch (page == CodePage::Utf8 ? Codeset::Utf8 : Classify(codeset)) {
+  const CodesetInfo info =
+      page == CodePage::Utf8 ? CodesetInfo{Codeset::Utf8, nullptr} : Classify(codeset);
+  switch (info.kind) {
     case Codeset::Utf8:
       ok = EncodeUtf8(text, size, sink);
       break;
@@ -465,6 +688,10 @@ int WideToMultiByte(CodePage page, const char16_t* text, int length, char* out, 
         ok = sink.PutAscii(text, size);
         break;
       }
+      if (byTable && info.table != nullptr) {
+        ok = EncodeTable(*info.table, codeset, text, size, sink);
+        break;
+      }
       const iconv_t cd = t_iconv.Get(codeset, false);
       ok = cd == kNoDescriptor ? EncodeAscii(text, size, sink) : EncodeIconv(cd, text, size, sink);
       break;
@@ -473,6 +700,29 @@ int WideToMultiByte(CodePage page, const char16_t* text, int length, char* out, 
   return ok ? sink.count() : 0;
 }
 
-bool AnsiIsUtf8() { return Classify(AnsiCodeset()) == Codeset::Utf8; }
+}  // namespace
+
+int MultiByteToWide(CodePage page, const char* text, int length, char16_t* out, int capacity) {
+  return ToWide(page, text, length, out, capacity, true);
+}
+
+int WideToMultiByte(CodePage page, const char16_t* text, int length, char* out, int capacity) {
+  return FromWide(page, text, length, out, capacity, true);
+}
+
+bool AnsiIsUtf8() { return Classify(AnsiCodeset()).kind == Codeset::Utf8; }
+
+int AnsiToWideByIconv(const char* text, int length, char16_t* out, int capacity) {
+  return ToWide(CodePage::Ansi, text, length, out, capacity, false);
+}
+
+int WideToAnsiByIconv(const char16_t* text, int length, char* out, int capacity) {
+  return FromWide(CodePage::Ansi, text, length, out, capacity, false);
+}
+
+bool AnsiHasTable() {
+  const CodesetInfo info = Classify(AnsiCodeset());
+  return info.kind == Codeset::Other && info.table != nullptr;
+}
 
 }  // namespace vx::platform
