@@ -4,7 +4,9 @@
 #   cmake -DJAVA=<java> -DCLASS_PATH=<a|b|...> -DJVM_ARGS=<x|y|...> -DTIMEOUT=<seconds>
 #         ( -DJUNIT_CONSOLE=<console jar> -DSELECT_CLASS=<class>
 #         | -DMAIN_CLASS=<class> [-DMAIN_ARGS=<p|q|...>] )
-#         [-DEXPECT=<regex the output must match>] -P RunJUnit.cmake
+#         [-DEXPECT=<regex|regex|...>] -P RunJUnit.cmake
+#
+# Every regex of EXPECT must match somewhere in the output.
 #
 # Lists use '|' as separator, so that they pass through add_test unchanged; CLASS_PATH is
 # joined with the platform's path separator here.
@@ -61,6 +63,14 @@ endif()
 if(NOT result STREQUAL "0")
   message(FATAL_ERROR "JVM ended with: ${result}")
 endif()
-if(DEFINED EXPECT AND NOT EXPECT STREQUAL "" AND NOT output MATCHES "${EXPECT}")
-  message(FATAL_ERROR "output does not match: ${EXPECT}")
+string(REPLACE "|" ";" patterns "${EXPECT}")
+set(missing)
+foreach(pattern IN LISTS patterns)
+  if(NOT output MATCHES "${pattern}")
+    list(APPEND missing "${pattern}")
+  endif()
+endforeach()
+if(missing)
+  list(JOIN missing "\n  " text)
+  message(FATAL_ERROR "missing from the output:\n  ${text}")
 endif()
