@@ -10,10 +10,11 @@
 #
 # bench/jvm configures on its own (it pulls the product tree in as a subdirectory, without
 # tests or Google Benchmark), so this script needs neither the bench preset nor its build.
+# JVMBENCH_BUILD_DIR names another build directory (default build/jvmbench).
 set -euo pipefail
 
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
-build="${root}/build/jvmbench"
+build="${JVMBENCH_BUILD_DIR:-${root}/build/jvmbench}"
 
 check=0
 args=()
