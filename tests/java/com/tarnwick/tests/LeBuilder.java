@@ -31,6 +31,35 @@ public final class LeBuilder {
     return this;
   }
 
+  /** A text as it is encoded: length + 1, the UTF-8 bytes and a NUL. */
+  public LeBuilder text(String text) {
+    byte[] utf8 = text.getBytes(StandardCharsets.UTF_8);
+    return i32(utf8.length + 1).raw(utf8).i8(0);
+  }
+
+  /** A text list: the count, then each text as {@link #text}. */
+  public LeBuilder texts(String... texts) {
+    i32(texts.length);
+    for (String text : texts) {
+      text(text);
+    }
+    return this;
+  }
+
+  /** A fixed-width value: the tag and the low {@code width} bytes of {@code bits}. */
+  public LeBuilder fixed(int tag, int width, long bits) {
+    i8(tag);
+    for (int i = 0; i < width; i++) {
+      out.write((int) (bits >>> (8 * i)));
+    }
+    return this;
+  }
+
+  /** A counted value: the tag, the byte count and the bytes. */
+  public LeBuilder counted(int tag, byte[] body) {
+    return i8(tag).i32(body.length).raw(body);
+  }
+
   public byte[] bytes() { return out.toByteArray(); }
 
   /** The 4 little-endian bytes of an int. */

@@ -20,7 +20,6 @@ import com.tarnwick.api.Subscription;
 import com.tarnwick.api.wire.Bytes;
 import com.tarnwick.api.wire.Value;
 import com.tarnwick.api.wire.WireFormatException;
-import java.io.ByteArrayOutputStream;
 import java.math.BigInteger;
 import java.nio.charset.StandardCharsets;
 import java.time.LocalDateTime;
@@ -36,66 +35,9 @@ import org.junit.jupiter.api.Test;
  * JSON of orders. No native code involved.
  */
 class TypedApiTest {
-  /** Little-endian bytes for hand-built layouts. */
-  static final class Le {
-    private final ByteArrayOutputStream out = new ByteArrayOutputStream();
-
-    Le u8(int v) {
-      out.write(v);
-      return this;
-    }
-
-    Le i32(int v) {
-      for (int i = 0; i < 4; i++) {
-        out.write(v >>> (8 * i));
-      }
-      return this;
-    }
-
-    Le i64(long v) {
-      for (int i = 0; i < 8; i++) {
-        out.write((int) (v >>> (8 * i)));
-      }
-      return this;
-    }
-
-    Le raw(byte[] bytes) {
-      out.write(bytes, 0, bytes.length);
-      return this;
-    }
-
-    /** A text list: count, then length + 1, UTF-8 bytes and NUL per entry. */
-    Le texts(String... texts) {
-      i32(texts.length);
-      for (String text : texts) {
-        byte[] utf8 = text.getBytes(StandardCharsets.UTF_8);
-        i32(utf8.length + 1).raw(utf8).u8(0);
-      }
-      return this;
-    }
-
-    /** A fixed-width value: tag and the low `width` bytes of `bits`. */
-    Le fixed(int tag, int width, long bits) {
-      u8(tag);
-      for (int i = 0; i < width; i++) {
-        out.write((int) (bits >>> (8 * i)));
-      }
-      return this;
-    }
-
-    /** A counted value: tag, length, bytes. */
-    Le counted(int tag, byte[] body) {
-      return u8(tag).i32(body.length).raw(body);
-    }
-
-    byte[] bytes() {
-      return out.toByteArray();
-    }
-  }
-
   /** A Result buffer: code, reserved 0, payload length, payload. */
   static byte[] resultBuffer(int code, byte[] payload) {
-    return new Le().i32(code).i32(0).i64(payload.length).raw(payload).bytes();
+    return new LeBuilder().i32(code).i32(0).i64(payload.length).raw(payload).bytes();
   }
 
   static DataValue value(int tag, byte[] body) {
@@ -135,7 +77,7 @@ class TypedApiTest {
       };
       for (Object[] c : cases) {
         int tag = (Integer) c[0];
-        DataValue value = decodeOne(new Le().fixed(tag, (Integer) c[1], (Long) c[2]).bytes());
+        DataValue value = decodeOne(new LeBuilder().fixed(tag, (Integer) c[1], (Long) c[2]).bytes());
         assertEquals(c[3], value.type(), "tag " + tag);
         assertEquals(tag, value.tag());
         assertEquals(c[4], value.asObject(), "tag " + tag);
@@ -145,33 +87,33 @@ class TypedApiTest {
 
     @Test
     void integersReadAsLongWithTheirSignAndAsDoubleUnsignedWhereUnsigned() {
-      assertEquals(-1, decodeOne(new Le().fixed(2, 1, 0xFF).bytes()).asLong());
-      assertEquals(255, decodeOne(new Le().fixed(3, 1, 0xFF).bytes()).asLong());
-      assertEquals(-2, decodeOne(new Le().fixed(4, 2, 0xFFFE).bytes()).asLong());
-      assertEquals(65534, decodeOne(new Le().fixed(5, 2, 0xFFFE).bytes()).asLong());
-      assertEquals(-3, decodeOne(new Le().fixed(6, 4, -3).bytes()).asInt());
-      assertEquals(4294967293L, decodeOne(new Le().fixed(7, 4, -3).bytes()).asLong());
-      DataValue max = decodeOne(new Le().fixed(9, 8, -1).bytes());
+      assertEquals(-1, decodeOne(new LeBuilder().fixed(2, 1, 0xFF).bytes()).asLong());
+      assertEquals(255, decodeOne(new LeBuilder().fixed(3, 1, 0xFF).bytes()).asLong());
+      assertEquals(-2, decodeOne(new LeBuilder().fixed(4, 2, 0xFFFE).bytes()).asLong());
+      assertEquals(65534, decodeOne(new LeBuilder().fixed(5, 2, 0xFFFE).bytes()).asLong());
+      assertEquals(-3, decodeOne(new LeBuilder().fixed(6, 4, -3).bytes()).asInt());
+      assertEquals(4294967293L, decodeOne(new LeBuilder().fixed(7, 4, -3).bytes()).asLong());
+      DataValue max = decodeOne(new LeBuilder().fixed(9, 8, -1).bytes());
       assertEquals(-1L, max.asLong(), "the same 64 bits");
       assertEquals(18446744073709551615.0, max.asDouble());
       assertEquals("18446744073709551615", max.toString());
       assertThrows(ArithmeticException.class, max::asInt);
       assertThrows(ArithmeticException.class,
-          () -> decodeOne(new Le().fixed(7, 4, -1).bytes()).asInt());
-      assertEquals(-4.0, decodeOne(new Le().fixed(8, 8, -4).bytes()).asDouble());
-      assertEquals(1.5, decodeOne(new Le().fixed(10, 4, Float.floatToIntBits(1.5f)).bytes())
+          () -> decodeOne(new LeBuilder().fixed(7, 4, -1).bytes()).asInt());
+      assertEquals(-4.0, decodeOne(new LeBuilder().fixed(8, 8, -4).bytes()).asDouble());
+      assertEquals(1.5, decodeOne(new LeBuilder().fixed(10, 4, Float.floatToIntBits(1.5f)).bytes())
           .asDouble());
     }
 
     @Test
     void tag14IsTextWhenItHoldsNulTerminatedUtf8AndBytesOtherwise() {
-      DataValue text = decodeOne(new Le().counted(14, utf8z("\u6d66\u6c5f \u00e9")).bytes());
+      DataValue text = decodeOne(new LeBuilder().counted(14, utf8z("\u6d66\u6c5f \u00e9")).bytes());
       assertEquals(DataValue.Type.TEXT, text.type());
       assertEquals("\u6d66\u6c5f \u00e9", text.asText());
       assertEquals("\u6d66\u6c5f \u00e9", text.toString());
       assertArrayEquals("\u6d66\u6c5f \u00e9".getBytes(StandardCharsets.UTF_8), text.asBytes());
 
-      DataValue emptyText = decodeOne(new Le().counted(14, new byte[] {0}).bytes());
+      DataValue emptyText = decodeOne(new LeBuilder().counted(14, new byte[] {0}).bytes());
       assertEquals("", emptyText.asText());
 
       byte[][] notText = {
@@ -181,12 +123,12 @@ class TypedApiTest {
         {(byte) 0xED, (byte) 0xA0, (byte) 0x80, 0}, // an encoded surrogate
       };
       for (byte[] body : notText) {
-        DataValue bytes = decodeOne(new Le().counted(14, body).bytes());
+        DataValue bytes = decodeOne(new LeBuilder().counted(14, body).bytes());
         assertEquals(DataValue.Type.BYTES, bytes.type(), Arrays.toString(body));
         assertArrayEquals(body, bytes.asBytes());
         assertThrows(IllegalStateException.class, bytes::asText);
       }
-      DataValue blob = decodeOne(new Le().counted(12, new byte[] {0x0a, (byte) 0xff, 0}).bytes());
+      DataValue blob = decodeOne(new LeBuilder().counted(12, new byte[] {0x0a, (byte) 0xff, 0}).bytes());
       assertEquals(DataValue.Type.BYTES, blob.type());
       assertEquals("0aff00", blob.toString());
       assertArrayEquals(new byte[] {0x0a, (byte) 0xff, 0}, (byte[]) blob.asObject());
@@ -231,7 +173,7 @@ class TypedApiTest {
   class CubesAndGrids {
     /** Codes A, B; fields F, G; dates D1..D3; value i is INT32 i in storage order. */
     byte[] numberedCube() {
-      Le payload = new Le().texts("A", "B").texts("F", "G").texts("D1", "D2", "D3").i32(12);
+      LeBuilder payload = new LeBuilder().texts("A", "B").texts("F", "G").texts("D1", "D2", "D3").i32(12);
       for (int i = 0; i < 12; i++) {
         payload.fixed(6, 4, i);
       }
@@ -261,7 +203,7 @@ class TypedApiTest {
 
     @Test
     void aCubeOfOneDateIsReadByCodeAndField() {
-      byte[] reply = resultBuffer(0, new Le().texts("600000.SH").texts("NAME", "CLOSE")
+      byte[] reply = resultBuffer(0, new LeBuilder().texts("600000.SH").texts("NAME", "CLOSE")
           .texts("20240628").i32(2).counted(14, utf8z("\u6d66\u6c5f")).fixed(11, 8,
               Double.doubleToLongBits(7.85)).bytes());
       DataCube cube = QueryResult.ofCube("css", reply).cube();
@@ -271,7 +213,7 @@ class TypedApiTest {
 
     @Test
     void anEmptyListGivesACubeWithoutValues() {
-      byte[] reply = resultBuffer(0, new Le().texts().texts("F").texts("D").i32(0).bytes());
+      byte[] reply = resultBuffer(0, new LeBuilder().texts().texts("F").texts("D").i32(0).bytes());
       DataCube cube = QueryResult.ofCube("csd", reply).cube();
       assertTrue(cube.isEmpty());
       assertEquals(Arrays.asList("F"), cube.fields());
@@ -280,7 +222,7 @@ class TypedApiTest {
 
     @Test
     void gridsAreStoredRowByRowWithTheFirstDimensionAsColumns() {
-      Le payload = new Le().i32(3).i32(2).texts("CODE", "CLOSE", "VOLUME").i32(6);
+      LeBuilder payload = new LeBuilder().i32(3).i32(2).texts("CODE", "CLOSE", "VOLUME").i32(6);
       payload.counted(14, utf8z("600000.SH")).fixed(11, 8, Double.doubleToLongBits(7.85))
           .fixed(8, 8, 1000);
       payload.counted(14, utf8z("000001.SZ")).fixed(11, 8, Double.doubleToLongBits(10.25))
@@ -302,9 +244,9 @@ class TypedApiTest {
     @Test
     void aGridWithNegativeDimensionsHasNoRows() {
       // -2 x -3 spans 6 values in 32-bit arithmetic, yet no row or column.
-      Le payload = new Le().i32(-2).i32(-3).texts("X").i32(6);
+      LeBuilder payload = new LeBuilder().i32(-2).i32(-3).texts("X").i32(6);
       for (int i = 0; i < 6; i++) {
-        payload.u8(0);
+        payload.i8(0);
       }
       DataGrid grid = QueryResult.ofGrid("ctr", resultBuffer(0, payload.bytes())).grid();
       assertEquals(0, grid.rowCount());
@@ -326,7 +268,7 @@ class TypedApiTest {
   class Replies {
     @Test
     void theWorkedExampleIsACubeOfOneValue() {
-      byte[] reply = new Le().i32(0).i32(0).i64(39).texts("A").texts("B").texts("C").i32(1)
+      byte[] reply = new LeBuilder().i32(0).i32(0).i64(39).texts("A").texts("B").texts("C").i32(1)
           .fixed(6, 4, 7).bytes();
       assertEquals(55, reply.length);
       QueryResult result = QueryResult.ofCube("csd", reply);
@@ -356,19 +298,19 @@ class TypedApiTest {
     @Test
     void malformedBuffersAreRefused() {
       assertThrows(WireFormatException.class, () -> QueryResult.ofCube("csd", new byte[15]));
-      byte[] lengthTooLong = new Le().i32(0).i32(0).i64(5).bytes();
+      byte[] lengthTooLong = new LeBuilder().i32(0).i32(0).i64(5).bytes();
       assertThrows(WireFormatException.class, () -> QueryResult.ofCube("csd", lengthTooLong));
-      byte[] countMismatch = resultBuffer(0, new Le().texts("A").texts("B").texts("C").i32(2)
+      byte[] countMismatch = resultBuffer(0, new LeBuilder().texts("A").texts("B").texts("C").i32(2)
           .fixed(6, 4, 1).fixed(6, 4, 2).bytes());
       assertThrows(WireFormatException.class, () -> QueryResult.ofCube("csd", countMismatch));
     }
 
     @Test
     void countRepliesCarryCodeAndCount() {
-      CountResult ok = CountResult.of(new Le().i32(0).i32(22).bytes());
+      CountResult ok = CountResult.of(new LeBuilder().i32(0).i32(22).bytes());
       assertTrue(ok.isOk());
       assertEquals(22, ok.count());
-      CountResult failed = CountResult.of(new Le().i32(9).i32(3).bytes());
+      CountResult failed = CountResult.of(new LeBuilder().i32(9).i32(3).bytes());
       assertEquals(9, failed.code());
       assertEquals(3, failed.count());
       assertEquals(NativeAPI.CODE_NO_MEMORY, CountResult.of(null).code());
@@ -378,26 +320,26 @@ class TypedApiTest {
     @Test
     void subscriptionRepliesAndTheMissingFunctionReply() {
       Subscription opened =
-          Subscription.of(CallbackEvent.Kind.CSQ, new Le().i32(7).i32(0).i64(0).bytes());
+          Subscription.of(CallbackEvent.Kind.CSQ, new LeBuilder().i32(7).i32(0).i64(0).bytes());
       assertTrue(opened.isOk());
       assertEquals(7, opened.requestNumber());
       assertEquals("csq", opened.function());
 
       Subscription refused =
-          Subscription.of(CallbackEvent.Kind.CNQ, new Le().i32(0).i32(-5).i64(0).bytes());
+          Subscription.of(CallbackEvent.Kind.CNQ, new LeBuilder().i32(0).i32(-5).i64(0).bytes());
       assertEquals(-5, refused.code());
       assertEquals("cnq", refused.function());
 
       // Without the service function the bridge puts 10000007 where the number goes.
       Subscription missing = Subscription.of(CallbackEvent.Kind.CST,
-          new Le().i32(NativeAPI.CODE_MISSING_FUNCTION).i32(0).i64(0).bytes());
+          new LeBuilder().i32(NativeAPI.CODE_MISSING_FUNCTION).i32(0).i64(0).bytes());
       assertEquals(NativeAPI.CODE_MISSING_FUNCTION, missing.code());
       assertEquals(0, missing.requestNumber());
       assertFalse(missing.isOk());
 
       assertEquals(NativeAPI.CODE_NO_MEMORY, Subscription.of(CallbackEvent.Kind.CSQ, null).code());
       assertThrows(WireFormatException.class,
-          () -> Subscription.of(CallbackEvent.Kind.CSQ, new Le().i32(1).i32(0).i64(1).bytes()));
+          () -> Subscription.of(CallbackEvent.Kind.CSQ, new LeBuilder().i32(1).i32(0).i64(1).bytes()));
     }
   }
 
@@ -405,7 +347,7 @@ class TypedApiTest {
   class Events {
     @Test
     void theWorkedExampleMessageCarriesItsWordsAndCube() {
-      byte[] message = new Le().i32(1).i32(2).i32(0).i32(4).i32(5).i64(39).texts("A").texts("B")
+      byte[] message = new LeBuilder().i32(1).i32(2).i32(0).i32(4).i32(5).i64(39).texts("A").texts("B")
           .texts("C").i32(1).fixed(6, 4, 7).bytes();
       assertEquals(67, message.length);
       CallbackEvent event = CallbackEvent.decode(message, 1);
@@ -421,7 +363,7 @@ class TypedApiTest {
     @Test
     void anErrorMessageHasNoCubeAndALostOneIsMarked() {
       CallbackEvent error =
-          CallbackEvent.decode(new Le().i32(1).i32(2).i32(5).i32(4).i32(5).i64(0).bytes(), 0);
+          CallbackEvent.decode(new LeBuilder().i32(1).i32(2).i32(5).i32(4).i32(5).i64(0).bytes(), 0);
       assertEquals(CallbackEvent.Kind.MAIN, error.kind());
       assertEquals(5, error.errorCode());
       assertFalse(error.cube().isPresent());
@@ -438,7 +380,7 @@ class TypedApiTest {
       assertEquals(CallbackEvent.Kind.CST, CallbackEvent.Kind.of(2));
       for (int number : new int[] {-1, 4, 100}) {
         CallbackEvent event =
-            CallbackEvent.decode(new Le().i32(0).i32(0).i32(0).i32(0).i32(0).i64(0).bytes(),
+            CallbackEvent.decode(new LeBuilder().i32(0).i32(0).i32(0).i32(0).i32(0).i64(0).bytes(),
                 number);
         assertEquals(CallbackEvent.Kind.UNKNOWN, event.kind());
         assertEquals(number, event.kindNumber());

@@ -14,8 +14,6 @@ import com.tarnwick.api.wire.ResultBuffer;
 import com.tarnwick.api.wire.SubscriptionReply;
 import com.tarnwick.api.wire.Value;
 import com.tarnwick.api.wire.WireFormatException;
-import java.io.ByteArrayOutputStream;
-import java.nio.charset.StandardCharsets;
 import java.util.Arrays;
 import java.util.List;
 import org.junit.jupiter.api.Nested;
@@ -33,54 +31,8 @@ class WireDecoderTest {
     return out;
   }
 
-  /** A little-endian builder for payloads. */
-  static final class Le {
-    private final ByteArrayOutputStream out = new ByteArrayOutputStream();
-
-    Le i8(int v) {
-      out.write(v);
-      return this;
-    }
-
-    Le i32(int v) {
-      for (int i = 0; i < 4; i++) {
-        out.write(v >>> (8 * i));
-      }
-      return this;
-    }
-
-    Le i64(long v) {
-      for (int i = 0; i < 8; i++) {
-        out.write((int) (v >>> (8 * i)));
-      }
-      return this;
-    }
-
-    Le raw(byte[] bytes) {
-      out.write(bytes, 0, bytes.length);
-      return this;
-    }
-
-    Le text(String s) {
-      byte[] utf8 = s.getBytes(StandardCharsets.UTF_8);
-      return i32(utf8.length + 1).raw(utf8).i8(0);
-    }
-
-    Le list(String... texts) {
-      i32(texts.length);
-      for (String s : texts) {
-        text(s);
-      }
-      return this;
-    }
-
-    byte[] bytes() {
-      return out.toByteArray();
-    }
-  }
-
   static byte[] resultBuffer(int code, byte[] payload) {
-    return new Le().i32(code).i32(0).i64(payload.length).raw(payload).bytes();
+    return new LeBuilder().i32(code).i32(0).i64(payload.length).raw(payload).bytes();
   }
 
   // The worked example: lists "A", "B", "C" and one value of type 6 holding 7.
@@ -94,7 +46,7 @@ class WireDecoderTest {
     @Test
     void workedExampleDecodes() {
       byte[] array =
-          new Le().raw(hex("00000000 00000000 2700000000000000")).raw(EXAMPLE_PAYLOAD).bytes();
+          new LeBuilder().raw(hex("00000000 00000000 2700000000000000")).raw(EXAMPLE_PAYLOAD).bytes();
       assertEquals(55, array.length);
 
       ResultBuffer result = ResultBuffer.decode(array);
@@ -111,7 +63,7 @@ class WireDecoderTest {
 
     @Test
     void emptyListsGiveASixteenBytePayload() {
-      byte[] array = resultBuffer(0, new Le().i32(0).i32(0).i32(0).i32(0).bytes());
+      byte[] array = resultBuffer(0, new LeBuilder().i32(0).i32(0).i32(0).i32(0).bytes());
       assertEquals(32, array.length);
       Cube cube = ResultBuffer.decode(array).cube();
       assertEquals(0, cube.valueCount());
@@ -120,7 +72,7 @@ class WireDecoderTest {
 
     @Test
     void oneEmptyListMeansNoValues() {
-      byte[] payload = new Le().list("x", "y").list().list("z").i32(0).bytes();
+      byte[] payload = new LeBuilder().texts("x", "y").texts().texts("z").i32(0).bytes();
       Cube cube = Cube.decode(payload);
       assertEquals(Arrays.asList("x", "y"), cube.first());
       assertEquals(0, cube.values().size());
@@ -137,10 +89,10 @@ class WireDecoderTest {
     @Test
     void utf8TextsAreDecodedByTheirByteLength() {
       // "é" is 2 bytes and "中" 3: the length fields count UTF-8 bytes plus the NUL.
-      byte[] payload = new Le()
+      byte[] payload = new LeBuilder()
                            .raw(hex("01000000 03000000 c3a9 00"))
                            .raw(hex("01000000 04000000 e4b8ad 00"))
-                           .list()
+                           .texts()
                            .i32(0)
                            .bytes();
       Cube cube = Cube.decode(payload);
@@ -150,7 +102,7 @@ class WireDecoderTest {
 
     @Test
     void gridDecodes() {
-      byte[] payload = new Le().i32(2).i32(1).list("h").i32(2).i8(8).i64(-2L).i8(15).bytes();
+      byte[] payload = new LeBuilder().i32(2).i32(1).texts("h").i32(2).i8(8).i64(-2L).i8(15).bytes();
       Grid grid = ResultBuffer.decode(resultBuffer(0, payload)).grid();
       assertEquals(2, grid.d1());
       assertEquals(1, grid.d2());
@@ -176,7 +128,7 @@ class WireDecoderTest {
       assertThrows(
           WireFormatException.class, () -> ResultBuffer.decode(resultBuffer(5, hex("00"))));
       // Trailing byte after the cube.
-      byte[] trailing = new Le().raw(EXAMPLE_PAYLOAD).i8(0).bytes();
+      byte[] trailing = new LeBuilder().raw(EXAMPLE_PAYLOAD).i8(0).bytes();
       assertThrows(
           WireFormatException.class, () -> ResultBuffer.decode(resultBuffer(0, trailing)).cube());
       // Value count not the product of the list lengths.
@@ -268,7 +220,7 @@ class WireDecoderTest {
 
     @Test
     void callbackMessageWorkedExamples() {
-      byte[] withData = new Le()
+      byte[] withData = new LeBuilder()
                             .raw(hex("01000000 02000000 00000000 04000000 05000000"))
                             .i64(39)
                             .raw(EXAMPLE_PAYLOAD)
