@@ -3,7 +3,6 @@ package com.tarnwick.tests;
 import static org.junit.jupiter.api.Assertions.assertEquals;
 import static org.junit.jupiter.api.Assertions.assertTrue;
 
-import com.tarnwick.api.NativeAPI;
 import com.tarnwick.sim.SimControl;
 import java.nio.charset.StandardCharsets;
 import java.util.ArrayList;
@@ -14,9 +13,6 @@ import java.util.List;
 import java.util.Map;
 import java.util.regex.Matcher;
 import java.util.regex.Pattern;
-import org.junit.jupiter.api.AfterEach;
-import org.junit.jupiter.api.BeforeAll;
-import org.junit.jupiter.api.BeforeEach;
 import org.junit.jupiter.api.Test;
 
 /**
@@ -24,25 +20,7 @@ import org.junit.jupiter.api.Test;
  * each passes to the service, what it returns, and the service's log lines that reach Java
  * through the log sink handed over by start.
  */
-class ControlExportsTest {
-  private static final LogCollector log = new LogCollector();
-  private static NativeAPI api;
-
-  @BeforeAll
-  static void openTheBridge() {
-    api = SimBridge.open(SimDirs.defaultDir(), log, null);
-  }
-
-  @BeforeEach
-  void resetTheSim() {
-    SimControl.reset();
-  }
-
-  @AfterEach
-  void noContractBreaches() {
-    SimBridge.assertNoSimErrors();
-  }
-
+class ControlExportsTest extends DefaultSimTest {
   @Test
   void startPassesItsOptionsAndTheLogSink() {
     assertEquals(0, api.start("TestMode=1;Server=10.0.0.1:6000"));

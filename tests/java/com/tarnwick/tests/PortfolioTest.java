@@ -10,34 +10,13 @@ import java.nio.charset.StandardCharsets;
 import java.util.Arrays;
 import java.util.Collections;
 import java.util.List;
-import org.junit.jupiter.api.AfterEach;
-import org.junit.jupiter.api.BeforeAll;
-import org.junit.jupiter.api.BeforeEach;
 import org.junit.jupiter.api.Test;
 
 /**
  * porder, pcreate, pdelete and pctransfer against the simulated service. The sim logs porder's
  * array of 64-byte order records in hex, so the records can be checked byte by byte.
  */
-class PortfolioTest {
-  private static final LogCollector log = new LogCollector();
-  private static NativeAPI api;
-
-  @BeforeAll
-  static void openTheBridge() {
-    api = SimBridge.open(SimDirs.defaultDir(), log, null);
-  }
-
-  @BeforeEach
-  void resetTheSim() {
-    SimControl.reset();
-  }
-
-  @AfterEach
-  void noContractBreaches() {
-    SimBridge.assertNoSimErrors();
-  }
-
+class PortfolioTest extends DefaultSimTest {
   /** One order record as the service must see it: 64 bytes, little-endian, zero-filled. */
   private static byte[] order(String code, double volume, float price, int date, int time,
       int optype, float cost, float rate, int reserve) {

@@ -20,8 +20,6 @@ import java.util.concurrent.ExecutorService;
 import java.util.concurrent.Executors;
 import java.util.concurrent.Future;
 import org.junit.jupiter.api.AfterEach;
-import org.junit.jupiter.api.BeforeAll;
-import org.junit.jupiter.api.BeforeEach;
 import org.junit.jupiter.api.Test;
 import org.junit.jupiter.params.ParameterizedTest;
 import org.junit.jupiter.params.provider.EnumSource;
@@ -31,23 +29,9 @@ import org.junit.jupiter.params.provider.EnumSource;
  * the service in order, scripted records come back intact in the Result buffer, and each record
  * goes back to releasedata exactly once.
  */
-class QueryExportsTest {
-  private static final LogCollector log = new LogCollector();
-  private static NativeAPI api;
-
-  @BeforeAll
-  static void openTheBridge() {
-    api = SimBridge.open(SimDirs.defaultDir(), log, null);
-  }
-
-  @BeforeEach
-  void resetTheSim() {
-    SimControl.reset();
-  }
-
+class QueryExportsTest extends DefaultSimTest {
   @AfterEach
-  void noContractBreaches() {
-    SimBridge.assertNoSimErrors();
+  void everyRecordReleased() {
     assertEquals(0, SimControl.outstandingRecords(), "records not given back to releasedata");
   }
 
