@@ -29,10 +29,46 @@ constexpr jchar kFetchSentinel = 0xFFFF;
 
 bool IsHighSurrogate(jchar unit) { return unit >= 0xD800 && unit <= 0xDBFF; }
 
-// Text of `length` bytes from `from` to `to` through UTF-16: measure, allocate, convert,
-// twice, each scratch buffer zero-filled with room for a terminator. Pure ASCII text is
-// the same in every code page and is copied as it is: that road allocates nothing and so
-// cannot fail.
+// A short text through UTF-16 on the stack, with one converting call each way, into `out`
+// (room for `capacity` bytes); *written is its length up to the first NUL, as the long road
+// reads its zero-filled buffer. False when either step needs more room than it has.
+bool ConvertOnStack(CodePage from, CodePage to, const char* input, int length, char* out,
+                    int capacity, std::size_t* written) {
+  char16_t wide[kStackTextBytes];
+  const int units =
+      platform::MultiByteToWide(from, input, length, wide, static_cast<int>(kStackTextBytes));
+  if (units == 0) return false;
+  const int bytes = platform::WideToMultiByte(to, wide, units, out, capacity);
+  if (bytes == 0) return false;
+  const void* nul = std::memchr(out, 0, static_cast<std::size_t>(bytes));
+  *written = nul != nullptr ? static_cast<std::size_t>(static_cast<const char*>(nul) - out)
+                            : static_cast<std::size_t>(bytes);
+  return true;
+}
+
+// The long road: measure, allocate, convert, twice, each scratch buffer zero-filled with
+// room for a terminator.
+bool ConvertThroughScratch(CodePage from, CodePage to, const char* input, int length,
+                           std::string& out) {
+  const int units = platform::MultiByteToWide(from, input, length, nullptr, 0);
+  BridgeBuffer wideBlock((static_cast<std::size_t>(units) + 1) * sizeof(char16_t));
+  if (!wideBlock) return false;
+  auto* wide = reinterpret_cast<char16_t*>(wideBlock.get());
+  platform::MultiByteToWide(from, input, length, wide, units);
+
+  const int bytes = platform::WideToMultiByte(to, wide, units, nullptr, 0);
+  BridgeBuffer narrowBlock(static_cast<std::size_t>(bytes) + 1);
+  if (!narrowBlock) return false;
+  auto* narrow = reinterpret_cast<char*>(narrowBlock.get());
+  platform::WideToMultiByte(to, wide, units, narrow, bytes);
+
+  out.assign(narrow);  // up to the first NUL
+  return true;
+}
+
+// Text from `from` to `to`. Pure ASCII text is the same in every code page and is copied
+// as it is, and other text up to kStackTextBytes is converted on the stack: neither
+// allocates, so neither can fail. Longer text takes the long road, which can.
 bool Convert(CodePage from, CodePage to, const char* input, std::string& out) {
   if (input == nullptr || *input == '\0') {
     out.clear();
@@ -48,21 +84,21 @@ bool Convert(CodePage from, CodePage to, const char* input, std::string& out) {
     return true;
   }
   const int length = static_cast<int>(size);
-
-  const int units = platform::MultiByteToWide(from, input, length, nullptr, 0);
-  BridgeBuffer wideBlock((static_cast<std::size_t>(units) + 1) * sizeof(char16_t));
-  if (!wideBlock) return false;
-  auto* wide = reinterpret_cast<char16_t*>(wideBlock.get());
-  platform::MultiByteToWide(from, input, length, wide, units);
-
-  const int bytes = platform::WideToMultiByte(to, wide, units, nullptr, 0);
-  BridgeBuffer narrowBlock(static_cast<std::size_t>(bytes) + 1);
-  if (!narrowBlock) return false;
-  auto* narrow = reinterpret_cast<char*>(narrowBlock.get());
-  platform::WideToMultiByte(to, wide, units, narrow, bytes);
-
-  out.assign(narrow);  // up to the first NUL
-  return true;
+  if (size <= kStackTextBytes) {
+    char converted[kStackTextBytes * kMaxBytesPerUnit];
+    std::size_t written = ShortAnsiToUtf8::kUnconverted;
+    if (from == CodePage::Ansi && to == CodePage::Utf8) {
+      written = ShortAnsiToUtf8().Convert(input, size, converted, sizeof(converted));
+    } else if (!ConvertOnStack(from, to, input, length, converted,
+                               static_cast<int>(sizeof(converted)), &written)) {
+      written = ShortAnsiToUtf8::kUnconverted;
+    }
+    if (written <= sizeof(converted)) {
+      out.assign(converted, written);
+      return true;
+    }
+  }
+  return ConvertThroughScratch(from, to, input, length, out);
 }
 
 // Appends `count` UTF-16 units, converted to the ANSI code page, to `out`.
@@ -100,6 +136,22 @@ bool AnsiToUtf8(const char* ansi, std::string& out) {
 
 bool Utf8ToAnsi(const char* utf8, std::string& out) {
   return Convert(CodePage::Utf8, CodePage::Ansi, utf8, out);
+}
+
+std::size_t ShortAnsiToUtf8::ThroughUtf16(const char* ansi, std::size_t length, char* out,
+                                          std::size_t capacity) {
+  const int size = static_cast<int>(length);
+  char utf8[kMaxUtf8Bytes];
+  std::size_t written;
+  if (!ConvertOnStack(CodePage::Ansi, CodePage::Utf8, ansi, size, utf8,
+                      static_cast<int>(sizeof(utf8)), &written)) {
+    return kUnconverted;
+  }
+  if (out != nullptr) {
+    if (written > capacity) return kNoRoom;
+    std::memcpy(out, utf8, written);
+  }
+  return written;
 }
 
 // The string is read as UTF-16 with GetStringRegion, a chunk at a time into a buffer on

@@ -140,6 +140,68 @@ TEST(CodepageTable, GbkWorkedExamplesAndShortBuffers) {
   EXPECT_EQ(WideToAnsiByIconv(u"\u4E2D\u6587", 2, narrow, 3), 0);
 }
 
+int WideToUtf8(const char16_t* text, int length, char* out, int capacity) {
+  return WideToMultiByte(CodePage::Utf8, text, length, out, capacity);
+}
+
+// The direct route of the current codeset, called as the platform functions are.
+AnsiToUtf8Route g_route{nullptr, nullptr};
+int ByRoute(const char* text, int length, char* out, int capacity) {
+  return g_route.convert(g_route.state, text, length, out, capacity);
+}
+
+// The route against the two steps through UTF-16, each through iconv.
+void ExpectSameDirect(const std::string& bytes) {
+  const auto wide = Convert(AnsiToWideByIconv, bytes);
+  const auto twoSteps = wide.measured > 0 ? Convert(WideToUtf8, wide.text) : Converted<char>{0, {}};
+  const auto direct = Convert(ByRoute, bytes);
+  ASSERT_TRUE(direct == twoSteps) << "input of " << bytes.size() << " bytes, first "
+                                  << static_cast<int>(static_cast<unsigned char>(bytes[0]));
+}
+
+TEST(CodepageTable, GbkRouteToUtf8GivesTheTwoStepsOfIconv) {
+  CtypeLocale locale(testlocale::kGbk);
+  VX_REQUIRE_LOCALE(locale);
+  g_route = DirectAnsiToUtf8();
+  ASSERT_NE(g_route.convert, nullptr);
+  for (unsigned first = 0; first < 256; ++first) {
+    ASSERT_NO_FATAL_FAILURE(ExpectSameDirect(std::string(1, static_cast<char>(first))));
+    for (unsigned second = 0; second < 256; ++second) {
+      const char pair[3] = {static_cast<char>(first), static_cast<char>(second), 'z'};
+      ASSERT_NO_FATAL_FAILURE(ExpectSameDirect(std::string(pair, 2)));
+      ASSERT_NO_FATAL_FAILURE(ExpectSameDirect(std::string(pair, 3)));
+    }
+  }
+  std::uint32_t state = 777;
+  auto next = [&state] {
+    state = state * 1103515245u + 12345u;
+    return state >> 16;
+  };
+  for (int text = 0; text < 3000; ++text) {
+    std::string bytes(1 + next() % 24, '\0');
+    for (char& byte : bytes) {
+      byte = static_cast<char>(next() % 4 == 0 ? 0x20 + next() % 0x60 : 0x80 + next() % 0x80);
+    }
+    ASSERT_NO_FATAL_FAILURE(ExpectSameDirect(bytes));
+  }
+  // Too little room: 0, and nothing written past it; a measure of 0 length or a null text: 0.
+  char out[8] = "#######";
+  EXPECT_EQ(ByRoute("a\xD6\xD0", 3, out, 3), 0);
+  EXPECT_EQ(std::string(out + 3, 4), "####");
+  EXPECT_EQ(ByRoute("a\xD6\xD0", 3, out, 4), 4);
+  EXPECT_EQ(std::string(out, 4), "a\xE4\xB8\xAD");
+  EXPECT_EQ(ByRoute("a\xD6\xD0", 0, nullptr, 0), 0);
+  EXPECT_EQ(ByRoute(nullptr, 3, nullptr, 0), 0);
+}
+
+TEST(CodepageTable, OnlyTableCodesetsHaveARoute) {
+  for (const char* name : {testlocale::kUtf8, testlocale::kCp1252, "C"}) {
+    CtypeLocale locale(name);
+    VX_REQUIRE_LOCALE(locale);
+    EXPECT_EQ(DirectAnsiToUtf8().convert, nullptr) << name;
+  }
+}
+
 TEST(CodepageTable, ThreadsConvertingAtOnceAgree) {
   CtypeLocale locale(testlocale::kGbk);
   VX_REQUIRE_LOCALE(locale);

@@ -16,6 +16,7 @@
 #include "fakejni/fakejni.h"
 #include "marshal/alloc.h"
 #include "marshal/serialize.h"
+#include "marshal/text.h"
 #include "record_builder.h"
 #include "sim_session.h"
 
@@ -111,10 +112,14 @@ class FaultWalk : public vx::fakejni::FakeJniTest {
     return CodeOf(bytes);
   }
 
-  // The query path: a cube with non-ASCII texts in every list and a text value.
+  // The query path: a cube with non-ASCII texts in every list and a text value. The first
+  // text is too long to be converted on the stack: its conversions allocate, and can fail.
   std::string RunQuery() {
+    std::string longText;  // in the script's escapes: two bytes a character
+    for (std::size_t i = 0; i <= vx::kStackTextBytes / 2; ++i) longText += "\\xD6\\xD0";
     sim.vxsim_script_cube(
-        "L1=\"\\xD6\\xD0\",\"a\";L2=\"\\xCE\\xC4\";L3=\"x\";V=13:\"\\xD6\\xD0\",6:1");
+        ("L1=\"" + longText + "\",\"a\";L2=\"\\xCE\\xC4\";L3=\"x\";V=13:\"\\xD6\\xD0\",6:1")
+            .c_str());
     jstring s = jvm().NewJStringUtf8("q");
     const std::string answer =
         Reply(Java_com_tarnwick_api_NativeAPI_csd(env(), nullptr, s, s, s, s, s));
@@ -133,8 +138,10 @@ class FaultWalk : public vx::fakejni::FakeJniTest {
   std::string RunCallback() {
     m_lastMessage = "not delivered";
     RecordBuilder b;
-    vx::ResultCube cube =
-        b.Cube(b.List({"\xD6\xD0"}), b.List({"b"}), b.List({"c"}), {b.Text("\xCE\xC4")});
+    std::string longText;  // converted through scratch buffers, which can fail
+    while (longText.size() <= vx::kStackTextBytes) longText += "\xCE\xC4";
+    vx::ResultCube cube = b.Cube(b.List({"\xD6\xD0", longText.c_str()}), b.List({"b"}),
+                                 b.List({"c"}), {b.Text("\xCE\xC4"), RecordBuilder::Fixed(6, 1)});
     vx::VXMSG message{1, 2, 0, 4, 5, 0, &cube};
     std::thread([&] { vx::CsqDataCallback(&message); }).join();
     return m_lastMessage;

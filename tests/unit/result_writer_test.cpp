@@ -184,13 +184,56 @@ TEST_F(NonAsciiEncoding, AnsiTextIsCountedByItsUtf8Length) {
             Bytes({1, 0, 0, 0, 7, 0, 0, 0, 0xE4, 0xB8, 0xAD, 0xE6, 0x96, 0x87, 0}));
 }
 
-TEST_F(NonAsciiEncoding, FailedConversionEncodesEmptyInBothPasses) {
+// Writes each text into exactly the room its encoding needs and into every smaller room:
+// only the exact room takes it, and no write passes the end.
+void ExpectEveryRoomBelowOverflows(const std::vector<std::string>& texts) {
   RecordBuilder b;
-  const vx::TextList list = b.List({"\xD6\xD0"});
+  for (const std::string& text : texts) {
+    const vx::TextList list = b.List({text.c_str()});
+    const auto expected = static_cast<std::size_t>(vx::TextListSize(list));
+    for (std::size_t room = 0; room <= expected; ++room) {
+      std::vector<unsigned char> out(room + 8, 0xAA);
+      vx::ResultWriter writer(out.data(), out.data() + room);
+      vx::WriteTextList(writer, list);
+      EXPECT_EQ(writer.Overflowed(), room < expected) << text.size() << " bytes, room " << room;
+      EXPECT_EQ(std::vector<unsigned char>(out.end() - 8, out.end()),
+                std::vector<unsigned char>(8, 0xAA))
+          << "written past the end: " << text.size() << " bytes, room " << room;
+    }
+  }
+}
+
+TEST_F(NonAsciiEncoding, TextsConvertedInPlaceNeverPassTheEnd) {
+  std::string longText = "a";
+  while (longText.size() <= vx::kStackTextBytes) longText += "\xD6\xD0";
+  ExpectEveryRoomBelowOverflows({"600000.SH", "\xD6\xD0",
+                                 "\xC6\xD6\xB7\xA2"
+                                 "600000",
+                                 "x\xD6\xD0y\x81", longText});
+}
+
+TEST(Encoding, TextsConvertedThroughUtf16NeverPassTheEnd) {
+  VX_USE_LOCALE(vx::testlocale::kUtf8);
+  ExpectEveryRoomBelowOverflows({"caf\xC3\xA9", "a\xFFz", "\xF0\x9F\x98\x80!"});
+}
+
+TEST_F(NonAsciiEncoding, FailedConversionEncodesEmpty) {
+  RecordBuilder b;
+  // A text longer than the stack takes converts through scratch buffers, which can fail;
+  // a shorter one cannot fail.
+  std::string longText;
+  while (longText.size() <= vx::kStackTextBytes) longText += "\xD6\xD0";
+  const std::int64_t longUtf8 = static_cast<std::int64_t>(longText.size() / 2 * 3);
+  const vx::TextList list = b.List({longText.c_str(), "\xD6\xD0"});
   vx::testing::FailAllAllocations(true);
-  EXPECT_EQ(vx::TextListSize(list), 4 + 5);
+  EXPECT_EQ(vx::TextListSize(list), 4 + 5 + 3 + 5);
+  std::vector<unsigned char> payload(4 + 5 + 3 + 5, 0xEE);
+  vx::ResultWriter writer(payload.data(), payload.data() + payload.size());
+  vx::WriteTextList(writer, list);
+  EXPECT_FALSE(writer.Overflowed());
+  EXPECT_EQ(payload, Bytes({2, 0, 0, 0, 1, 0, 0, 0, 0, 4, 0, 0, 0, 0xE4, 0xB8, 0xAD, 0}));
   vx::testing::FailAllAllocations(false);
-  EXPECT_EQ(vx::TextListSize(list), 4 + 3 + 5);
+  EXPECT_EQ(vx::TextListSize(list), 4 + longUtf8 + 5 + 3 + 5);
 }
 
 }  // namespace

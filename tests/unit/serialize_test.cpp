@@ -10,6 +10,7 @@
 #include "log_capture.h"
 #include "marshal/alloc.h"
 #include "marshal/serialize.h"
+#include "marshal/text.h"
 #include "record_builder.h"
 
 namespace vxtest {
@@ -167,11 +168,19 @@ class SerializerGbk : public Serializer {
   vx::testlocale::CtypeLocale m_gbk{vx::testlocale::kGbk};
 };
 
+// Non-ASCII text long enough to be converted through scratch buffers, which can fail.
+std::string LongGbk(const char* character) {
+  std::string text;
+  while (text.size() <= vx::kStackTextBytes) text += character;
+  return text;
+}
+
 TEST_F(SerializerGbk, ConversionFailingBetweenThePassesIsAMismatch) {
-  // One non-ASCII text: the measuring pass converts it (allocations 1 and 2), the payload
-  // buffer is allocation 3, the writing pass's conversion fails at allocation 4.
-  vx::ResultCube cube =
-      b.Cube(b.List({"\xD6\xD0"}), b.List({"B"}), b.List({"C"}), {RecordBuilder::Fixed(1, 1)});
+  // One long non-ASCII text: the measuring pass converts it (allocations 1 and 2), the
+  // payload buffer is allocation 3, the writing pass's conversion fails at allocation 4.
+  const std::string text = LongGbk("\xD6\xD0");
+  vx::ResultCube cube = b.Cube(b.List({text.c_str(), "\xCE\xC4"}), b.List({"B"}), b.List({"C"}),
+                               {RecordBuilder::Fixed(1, 1), RecordBuilder::Fixed(1, 2)});
   vx::ResultCube* pointer = &cube;
   vx::testing::FailAllocationAfter(4);
   EXPECT_EQ(Reply(vx::SerializeCubeResult(env(), 0, &pointer)), Header(10000007, 0));
@@ -181,10 +190,34 @@ TEST_F(SerializerGbk, ConversionFailingBetweenThePassesIsAMismatch) {
   EXPECT_NE(lines[0].find("]:assert false int java wraper. data copy error\n"), std::string::npos);
 }
 
-TEST_F(SerializerGbk, EveryAllocationFailureGivesACodeAndOneRelease) {
+TEST_F(SerializerGbk, ShortTextsNeedNoAllocationButTheReply) {
   vx::ResultCube cube = b.Cube(b.List({"\xD6\xD0", "x"}), b.List({"\xCE\xC4"}), b.List({"C"}),
                                {b.Text("\xD6\xD0"), b.Text("ok")});
-  for (std::uint64_t n = 1; n <= 12; ++n) {
+  vx::ResultCube* pointer = &cube;
+  const std::uint64_t before = vx::testing::AllocationCount();
+  const auto bytes = Reply(vx::SerializeCubeResult(env(), 0, &pointer));
+  EXPECT_EQ(vx::testing::AllocationCount() - before, 1u);
+  // Lists of 4 + (3 + 5) + (1 + 5), 4 + (3 + 5), 4 + (1 + 5); count 4; values 3 + 6, 2 + 6.
+  ASSERT_EQ(bytes.size(), 16u + 18 + 12 + 10 + 4 + 9 + 8);
+  EXPECT_EQ(std::vector<unsigned char>(bytes.begin() + 16, bytes.begin() + 34),
+            Bytes({2, 0, 0, 0, 4, 0, 0, 0, 0xE4, 0xB8, 0xAD, 0, 2, 0, 0, 0, 'x', 0}));
+  EXPECT_EQ(std::vector<unsigned char>(bytes.end() - 17, bytes.end()),
+            Bytes({14, 4, 0, 0, 0, 0xE4, 0xB8, 0xAD, 0, 14, 3, 0, 0, 0, 'o', 'k', 0}));
+}
+
+TEST_F(SerializerGbk, EveryAllocationFailureGivesACodeAndOneRelease) {
+  const std::string first = LongGbk("\xD6\xD0");
+  const std::string second = LongGbk("\xCE\xC4");
+  vx::ResultCube cube = b.Cube(b.List({first.c_str(), "x"}), b.List({second.c_str()}),
+                               b.List({"C"}), {b.Text(first.c_str()), b.Text("ok")});
+  // Three long texts, converted in each pass with two buffers each, and the reply.
+  vx::ResultCube* healthy = &cube;
+  const std::uint64_t before = vx::testing::AllocationCount();
+  Reply(vx::SerializeCubeResult(env(), 0, &healthy));
+  const std::uint64_t allocations = vx::testing::AllocationCount() - before;
+  ASSERT_EQ(allocations, 6u + 1 + 6);
+  std::map<std::int32_t, int> codes;
+  for (std::uint64_t n = 1; n <= allocations; ++n) {
     g_releases.clear();
     vx::ResultCube* pointer = &cube;
     vx::testing::FailAllocationAfter(n);
@@ -192,6 +225,7 @@ TEST_F(SerializerGbk, EveryAllocationFailureGivesACodeAndOneRelease) {
     vx::testing::FailAllocationAfter(0);
     ASSERT_GE(bytes.size(), 16u);
     const std::int32_t code = bytes[0] | bytes[1] << 8 | bytes[2] << 16 | bytes[3] << 24;
+    ++codes[code];
     EXPECT_TRUE(code == 0 || code == 10000003 || code == 10000007) << "n=" << n << " code=" << code;
     if (code != 0) {
       EXPECT_EQ(bytes.size(), 16u);
@@ -199,6 +233,9 @@ TEST_F(SerializerGbk, EveryAllocationFailureGivesACodeAndOneRelease) {
     EXPECT_EQ(g_releases[&cube], 1) << n;
     TakeLogLines();
   }
+  // A conversion failing in one pass and not in the other is a mismatch; the reply's own
+  // allocation failing is 10000003.
+  EXPECT_EQ(codes, (std::map<std::int32_t, int>{{10000003, 1}, {10000007, 12}}));
 }
 
 }  // namespace

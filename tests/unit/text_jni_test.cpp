@@ -200,9 +200,12 @@ TEST_F(TextJniTest, StringToUtf8ByteArray) {
 TEST_F(TextJniTest, StringToUtf8ByteArraySendsAnsiBytesWithoutMemory) {
   VX_USE_LOCALE(kGbk);
   AllocationFaultsOff disarm;
+  // Long enough to go through the two scratch buffers, which can fail.
+  std::string text = "a";
+  while (text.size() <= kStackTextBytes) text += "\xD6\xD0";
   for (std::uint64_t failing = 1; failing <= 2; ++failing) {
     testing::FailAllocationAfter(failing);
-    EXPECT_EQ(Take(StringToUtf8ByteArray(env(), "a\xD6\xD0")), BytesOf("a\xD6\xD0"))
+    EXPECT_EQ(Take(StringToUtf8ByteArray(env(), text)), BytesOf(text))
         << "allocation " << failing << " failing";
   }
 }

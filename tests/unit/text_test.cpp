@@ -483,29 +483,45 @@ TEST(AnsiUtf8, InvalidUtf8BecomesDefaultCharacterInGbk) {
   EXPECT_EQ(ToAnsi("a\xFF\xE4\xB8z\xE4\xB8\xAD"), "a??z\xD6\xD0");
 }
 
-TEST(AnsiUtf8, AllocationFailureLeavesOutputUntouched) {
+// `unit` repeated until the text is longer than the conversions take on the stack.
+std::string LongerThanStack(const std::string& unit) {
+  std::string text;
+  while (text.size() <= kStackTextBytes) text += unit;
+  return text;
+}
+
+// `unit` repeated `count` times.
+std::string Repeated(const std::string& unit, std::size_t count) {
+  std::string text;
+  for (std::size_t i = 0; i < count; ++i) text += unit;
+  return text;
+}
+
+TEST(AnsiUtf8, LongTextAllocationFailureLeavesOutputUntouched) {
   VX_USE_LOCALE(kGbk);
   AllocationFaultsOff disarm;
+  const std::string gbk = LongerThanStack("\xD6\xD0");
+  const std::string utf8 = LongerThanStack("\xE4\xB8\xAD");
   for (std::uint64_t failing = 1; failing <= 2; ++failing) {
     SCOPED_TRACE(failing == 1 ? "UTF-16 buffer" : "byte buffer");
     std::string out = "previous";
     testing::FailAllocationAfter(failing);
-    EXPECT_FALSE(AnsiToUtf8("\xD6\xD0\xCE\xC4", out));
+    EXPECT_FALSE(AnsiToUtf8(gbk.c_str(), out));
     EXPECT_EQ(out, "previous");
     testing::FailAllocationAfter(failing);
-    EXPECT_FALSE(Utf8ToAnsi("\xE4\xB8\xAD", out));
+    EXPECT_FALSE(Utf8ToAnsi(utf8.c_str(), out));
     EXPECT_EQ(out, "previous");
   }
   testing::FailAllocationAfter(0);
-  // A conversion takes exactly its two buffers.
+  // A long conversion takes exactly its two buffers.
   std::string out;
   const std::uint64_t before = testing::AllocationCount();
-  EXPECT_TRUE(AnsiToUtf8("\xD6\xD0", out));
+  EXPECT_TRUE(AnsiToUtf8(gbk.c_str(), out));
   EXPECT_EQ(testing::AllocationCount() - before, 2u);
-  EXPECT_EQ(out, "\xE4\xB8\xAD");
+  EXPECT_EQ(out, Repeated("\xE4\xB8\xAD", gbk.size() / 2));
 }
 
-TEST(AnsiUtf8, AsciiTextAllocatesNothingAndCannotFail) {
+TEST(AnsiUtf8, ShortAndAsciiTextsAllocateNothingAndCannotFail) {
   VX_USE_LOCALE(kGbk);
   AllocationFaultsOff disarm;
   testing::FailAllAllocations(true);
@@ -515,10 +531,81 @@ TEST(AnsiUtf8, AsciiTextAllocatesNothingAndCannotFail) {
   EXPECT_EQ(out, "600000.SH,000001.SZ");
   EXPECT_TRUE(Utf8ToAnsi("close,open\x7F", out));
   EXPECT_EQ(out, "close,open\x7F");
+  const std::string longAscii = LongerThanStack("600000.SH,");
+  EXPECT_TRUE(AnsiToUtf8(longAscii.c_str(), out));
+  EXPECT_EQ(out, longAscii);
+  // Other text up to the stack's size, both ways.
+  EXPECT_TRUE(AnsiToUtf8("600000.SH\xD6\xD0", out));
+  EXPECT_EQ(out, "600000.SH\xE4\xB8\xAD");
+  const std::string fullGbk = Repeated("\xD6\xD0", kStackTextBytes / 2);
+  EXPECT_TRUE(AnsiToUtf8(fullGbk.c_str(), out));
+  EXPECT_EQ(out, Repeated("\xE4\xB8\xAD", kStackTextBytes / 2));
+  const std::string fullUtf8 = Repeated("\xE4\xB8\xAD", kStackTextBytes / 3) + "ab";
+  ASSERT_EQ(fullUtf8.size(), kStackTextBytes);
+  EXPECT_TRUE(Utf8ToAnsi(fullUtf8.c_str(), out));
+  EXPECT_EQ(out, Repeated("\xD6\xD0", kStackTextBytes / 3) + "ab");
   EXPECT_EQ(testing::AllocationCount(), before);
-  // The first non-ASCII byte takes the converting road, which can fail.
-  EXPECT_FALSE(AnsiToUtf8("600000.SH\xD6\xD0", out));
-  EXPECT_EQ(out, "close,open\x7F");
+  // One byte more takes the converting road through scratch buffers, which can fail.
+  out = "previous";
+  EXPECT_FALSE(AnsiToUtf8((fullGbk + "a").c_str(), out));
+  EXPECT_FALSE(Utf8ToAnsi((fullUtf8 + "a").c_str(), out));
+  EXPECT_EQ(out, "previous");
+}
+
+// What a conversion must give: measure, convert into exactly that room, both steps, and the
+// result up to its first NUL, as the scratch buffers give it.
+std::string TwoSteps(CodePage from, CodePage to, const std::string& text) {
+  const std::u16string wide = Wide(from, text);
+  if (wide.empty()) return std::string();
+  return std::string(Narrow(to, wide).c_str());
+}
+
+// Texts of every length up to a little past the stack's size, of bytes likely to form
+// characters, broken ones and bad bytes in every code page: each short conversion gives
+// what the two steps give, on either side of the size limit.
+void CheckShortAgainstTwoSteps() {
+  std::uint32_t state = 2024;
+  auto next = [&state] {
+    state = state * 1103515245u + 12345u;
+    return state >> 16;
+  };
+  const std::vector<std::string> pieces = {"a",
+                                           "7",
+                                           "\xD6\xD0",
+                                           "\xCE\xC4",
+                                           "\x81",
+                                           "\xFF",
+                                           "\xE4\xB8\xAD",
+                                           "\xC3\xA9",
+                                           "\xF0\x9F\x98\x80",
+                                           "\xED\xA0\x80",
+                                           "\x80",
+                                           "\xE9"};
+  for (std::size_t target = 1; target <= kStackTextBytes + 8;
+       target += target < 40 || target + 16 > kStackTextBytes ? 1 : 29) {
+    std::string text;
+    while (text.size() < target) text += pieces[next() % pieces.size()];
+    text.resize(target);
+    std::string utf8;
+    ASSERT_TRUE(AnsiToUtf8(text.c_str(), utf8));
+    ASSERT_EQ(utf8, TwoSteps(CodePage::Ansi, CodePage::Utf8, text)) << "ANSI text of " << target;
+    std::string ansi;
+    ASSERT_TRUE(Utf8ToAnsi(text.c_str(), ansi));
+    ASSERT_EQ(ansi, TwoSteps(CodePage::Utf8, CodePage::Ansi, text)) << "UTF-8 text of " << target;
+  }
+}
+
+TEST(AnsiUtf8, ShortTextsGiveWhatTheTwoStepsGive) {
+  for (const char* locale : {kGbk, kUtf8, kCp1252, "C"}) {
+    SCOPED_TRACE(locale);
+    testlocale::CtypeLocale ctype(locale);
+#if defined(_WIN32)
+    if (!ctype.set()) continue;  // one code page per process
+#else
+    VX_REQUIRE_LOCALE(ctype);
+#endif
+    ASSERT_NO_FATAL_FAILURE(CheckShortAgainstTwoSteps());
+  }
 }
 
 // ---- IsAscii -------------------------------------------------------------------------

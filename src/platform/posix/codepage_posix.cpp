@@ -7,7 +7,8 @@
 // Every other codeset goes through iconv to and from UTF-16 in host byte order, with one
 // pair of descriptors cached per thread. The stateless double-byte codesets (GBK, Big5,
 // EUC-KR, Shift_JIS and their aliases) go through tables instead, read out of iconv once
-// per process and codeset, giving the results iconv would give for every input.
+// per process and codeset, giving the results iconv would give for every input; their text
+// also goes to UTF-8 in one step, by the same tables (DirectAnsiToUtf8).
 //
 // Every codeset handled here is an ASCII superset, as every Windows ANSI code page is:
 // glibc flags a charmap that is not as making a locale that is not ISO C compliant, and
@@ -430,8 +431,14 @@ char16_t UnitAt(const char* bytes) {
   return unit;
 }
 
+// A unit that a character of a table codeset may decode to: neither U+0000 nor a surrogate,
+// so that it encodes as UTF-8 on its own, whatever follows it (see TableToUtf8).
+bool IsPlainUnit(char16_t unit) {
+  return unit != 0 && !IsHighSurrogate(unit) && !IsLowSurrogate(unit);
+}
+
 // Reads the tables out of iconv; false when the codeset turns out not to be a stateless
-// double-byte ASCII superset, one character to one UTF-16 unit.
+// double-byte ASCII superset, one character to one plain UTF-16 unit.
 bool FillTable(iconv_t toWide, iconv_t fromWide, DbcsTable& table) {
   char out[8];
   int error;
@@ -442,7 +449,7 @@ bool FillTable(iconv_t toWide, iconv_t fromWide, DbcsTable& table) {
     if (n == 2) {
       table.kind[b] = DbcsTable::kSingle;
       table.single[b] = UnitAt(out);
-      if (b < 0x80 && table.single[b] != b) return false;
+      if (b < 0x80 ? table.single[b] != b : !IsPlainUnit(table.single[b])) return false;
     } else if (n == -1 && error == EINVAL && b >= 0x80) {
       table.kind[b] = DbcsTable::kLead;
     } else if (n == -1 && error == EILSEQ && b >= 0x80) {
@@ -456,7 +463,7 @@ bool FillTable(iconv_t toWide, iconv_t fromWide, DbcsTable& table) {
     for (unsigned trail = 0; trail < 256; ++trail) {
       const char in[2] = {static_cast<char>(lead), static_cast<char>(trail)};
       const int n = Probe(toWide, in, 2, out, &error);
-      if (n == 2) {
+      if (n == 2 && IsPlainUnit(UnitAt(out))) {
         table.pair[lead << 8 | trail] = UnitAt(out);
       } else if (!(n == -1 && error == EILSEQ)) {
         return false;
@@ -511,30 +518,37 @@ const DbcsTable* TableFor(const char* codeset) {
   return table;
 }
 
+// The character that starts at text[i], a byte from 0x80 up: its unit, with `i` moved past
+// it.
+inline char16_t DecodeTableChar(const DbcsTable& table, const unsigned char* text,
+                                std::size_t length, std::size_t& i) {
+  const unsigned b = text[i];
+  if (table.kind[b] == DbcsTable::kSingle) {
+    ++i;
+    return table.single[b];
+  }
+  if (table.kind[b] == DbcsTable::kLead && i + 1 < length) {
+    const std::uint32_t mapped = table.pair[b << 8 | text[i + 1]];
+    if (mapped != DbcsTable::kNoUnit) {
+      i += 2;
+      return static_cast<char16_t>(mapped);
+    }
+  }
+  ++i;
+  return kReplacement;
+}
+
 bool DecodeTable(const DbcsTable& table, const unsigned char* text, std::size_t length,
                  Sink<char16_t>& sink) {
   std::size_t i = 0;
   while (i < length) {
-    const unsigned b = text[i];
-    if (b < 0x80) {
+    if (text[i] < 0x80) {
       const std::size_t run = AsciiRun(text + i, length - i);
       if (!sink.PutAscii(text + i, run)) return false;
       i += run;
       continue;
     }
-    char16_t unit = kReplacement;
-    std::size_t used = 1;
-    if (table.kind[b] == DbcsTable::kSingle) {
-      unit = table.single[b];
-    } else if (table.kind[b] == DbcsTable::kLead && i + 1 < length) {
-      const std::uint32_t mapped = table.pair[b << 8 | text[i + 1]];
-      if (mapped != DbcsTable::kNoUnit) {
-        unit = static_cast<char16_t>(mapped);
-        used = 2;
-      }
-    }
-    if (!sink.Put(unit)) return false;
-    i += used;
+    if (!sink.Put(DecodeTableChar(table, text, length, i))) return false;
   }
   return true;
 }
@@ -576,6 +590,62 @@ bool EncodeTable(const DbcsTable& table, const char* codeset, const char16_t* te
     ++i;
   }
   return true;
+}
+
+// UTF-8 bytes of a plain unit.
+inline int Utf8Length(char16_t unit) { return unit < 0x80 ? 1 : unit < 0x800 ? 2 : 3; }
+
+inline void WriteUtf8(char16_t unit, int length, char* at) {
+  switch (length) {
+    case 1:
+      at[0] = static_cast<char>(unit);
+      break;
+    case 2:
+      at[0] = static_cast<char>(0xC0 | (unit >> 6));
+      at[1] = static_cast<char>(0x80 | (unit & 0x3F));
+      break;
+    default:
+      at[0] = static_cast<char>(0xE0 | (unit >> 12));
+      at[1] = static_cast<char>(0x80 | ((unit >> 6) & 0x3F));
+      at[2] = static_cast<char>(0x80 | (unit & 0x3F));
+      break;
+  }
+}
+
+// The UTF-8 length of a table codeset's text.
+std::int64_t TableUtf8Length(const DbcsTable& table, const unsigned char* text,
+                             std::size_t length) {
+  std::int64_t count = 0;
+  for (std::size_t i = 0; i < length;) {
+    if (text[i] < 0x80) {
+      ++count;
+      ++i;
+    } else {
+      count += Utf8Length(DecodeTableChar(table, text, length, i));
+    }
+  }
+  return count;
+}
+
+// Writes the UTF-8 form of a table codeset's text into `out`: the bytes written, or -1 when
+// they do not fit in `capacity`. With room for 3 bytes a character, the most any takes,
+// the room is not checked character by character.
+template <bool kChecked>
+std::int64_t TableToUtf8(const DbcsTable& table, const unsigned char* text, std::size_t length,
+                         char* out, std::int64_t capacity) {
+  std::int64_t count = 0;
+  for (std::size_t i = 0; i < length;) {
+    if (text[i] < 0x80 && (!kChecked || count < capacity)) {
+      out[count++] = static_cast<char>(text[i++]);
+      continue;
+    }
+    const char16_t unit = text[i] < 0x80 ? text[i++] : DecodeTableChar(table, text, length, i);
+    const int n = Utf8Length(unit);
+    if (kChecked && capacity - count < n) return -1;
+    WriteUtf8(unit, n, out + count);
+    count += n;
+  }
+  return count;
 }
 
 // ---- The ANSI codeset ----------------------------------------------------------------
@@ -700,6 +770,25 @@ int FromWide(CodePage page, const char16_t* text, int length, char* out, int cap
   return ok ? sink.count() : 0;
 }
 
+// The route of a table codeset: DecodeTable and EncodeUtf8 in one loop. The units of a
+// table are plain (FillTable), so each encodes on its own and none ends the text early, as
+// in the two steps.
+int TableAnsiToUtf8(const void* state, const char* text, int length, char* out, int capacity) {
+  if (state == nullptr || !Arguments(text, length, out, capacity)) return 0;
+  const auto& table = *static_cast<const DbcsTable*>(state);
+  const auto* bytes = reinterpret_cast<const unsigned char*>(text);
+  const auto size = static_cast<std::size_t>(length);
+  std::int64_t count;
+  if (capacity == 0) {
+    count = TableUtf8Length(table, bytes, size);
+  } else if (static_cast<std::size_t>(capacity) / 3 >= size) {
+    count = TableToUtf8<false>(table, bytes, size, out, capacity);
+  } else {
+    count = TableToUtf8<true>(table, bytes, size, out, capacity);
+  }
+  return count >= 0 && count <= INT_MAX ? static_cast<int>(count) : 0;
+}
+
 }  // namespace
 
 int MultiByteToWide(CodePage page, const char* text, int length, char16_t* out, int capacity) {
@@ -718,6 +807,13 @@ int AnsiToWideByIconv(const char* text, int length, char16_t* out, int capacity)
 
 int WideToAnsiByIconv(const char16_t* text, int length, char* out, int capacity) {
   return FromWide(CodePage::Ansi, text, length, out, capacity, false);
+}
+
+AnsiToUtf8Route DirectAnsiToUtf8() {
+  const CodesetInfo info = Classify(AnsiCodeset());
+  if (info.kind != Codeset::Other || info.table == nullptr)
+    return AnsiToUtf8Route{nullptr, nullptr};
+  return AnsiToUtf8Route{TableAnsiToUtf8, info.table};
 }
 
 bool AnsiHasTable() {

@@ -32,4 +32,8 @@ int WideToMultiByte(CodePage page, const char16_t* text, int length, char* out, 
 
 bool AnsiIsUtf8() { return ::GetACP() == CP_UTF8; }
 
+// MultiByteToWideChar and WideCharToMultiByte are the system's own, table-driven and quick:
+// callers go through UTF-16 themselves, on a buffer of their own.
+AnsiToUtf8Route DirectAnsiToUtf8() { return AnsiToUtf8Route{nullptr, nullptr}; }
+
 }  // namespace vx::platform
