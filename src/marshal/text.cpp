@@ -6,6 +6,7 @@
 
 #include "marshal/alloc.h"
 #include "marshal/jni_util.h"
+#include "marshal/narrow.h"
 #include "platform/platform.h"
 
 namespace vx {
@@ -154,64 +155,94 @@ std::size_t ShortAnsiToUtf8::ThroughUtf16(const char* ansi, std::size_t length, 
   return written;
 }
 
-// The string is read as UTF-16 with GetStringRegion, a chunk at a time into a buffer on
-// the stack, and each chunk is converted once to the ANSI code page. No allocation besides
-// the result, no critical section, no JNI call between fetching and converting. A chunk of
-// ASCII units (the common case) is narrowed and checked in one pass; any other chunk goes
-// through the code page. A surrogate pair split by a chunk boundary is carried into the next
-// chunk; U+0000 ends the text as the terminator of the native string would.
+namespace {
+
+// Strings up to this many UTF-16 units (nearly every argument: codes, fields, dates,
+// options) are fetched and narrowed in one step into buffers of this size.
+constexpr jsize kShortUnits = 128;
+
+// GetStringRegion throws only for bounds outside the string, and then leaves the buffer as
+// it was: the last unit is preset to a rare value, and only when it is still there
+// afterwards is the exception checked. False, with the exception cleared, when the units
+// cannot be fetched.
+bool FetchUnits(JNIEnv* env, jstring text, jsize start, jsize count, jchar* units) {
+  units[count - 1] = kFetchSentinel;
+  env->GetStringRegion(text, start, count, units);
+  return units[count - 1] != kFetchSentinel || !ClearPendingException(env);
+}
+
+// How much of a fetch AppendUnits used, and whether U+0000 ended the text there.
+struct Appended {
+  jsize used;
+  bool ended;
+};
+
+// Appends `count` fetched units to `native`: narrowed when they are ASCII, else converted
+// to the ANSI code page a piece at a time, no piece ending inside a surrogate pair. Stops
+// at U+0000; when `more` units follow, a high surrogate at the end is left unused (it is
+// fetched again with its partner).
+Appended AppendUnits(const jchar* units, jsize count, bool more, std::string& native) {
+  const std::size_t start = native.size();
+  native.resize(start + static_cast<std::size_t>(count));
+  const NarrowScan scan = NarrowUnits(reinterpret_cast<const char16_t*>(units),
+                                      static_cast<std::size_t>(count), &native[start]);
+  if (scan.ascii) {
+    if (!scan.hasNul) return Appended{count, false};
+    const std::size_t kept = std::strlen(&native[start]);
+    native.resize(start + kept);
+    return Appended{static_cast<jsize>(kept), true};
+  }
+  native.resize(start);
+  jsize end = 0;
+  while (end < count && units[end] != 0) ++end;
+  jsize usable = end;
+  if (end == count && more && IsHighSurrogate(units[count - 1])) --usable;
+  for (jsize at = 0; at < usable;) {
+    jsize piece = usable - at < kChunkUnits ? usable - at : kChunkUnits;
+    if (at + piece < usable && IsHighSurrogate(units[at + piece - 1])) --piece;
+    AppendAnsi(units + at, piece, native);
+    at += piece;
+  }
+  return Appended{usable, end < count};
+}
+
+// Strings longer than kShortUnits: fetched kFetchUnits at a time.
+std::string LongJStringToNative(JNIEnv* env, jstring text, jsize length) {
+  std::string native;
+  native.reserve(static_cast<std::size_t>(length));
+  jchar units[kFetchUnits];
+  jsize position = 0;
+  while (position < length) {
+    const jsize count = length - position < kFetchUnits ? length - position : kFetchUnits;
+    if (!FetchUnits(env, text, position, count, units)) return std::string();
+    const Appended appended = AppendUnits(units, count, position + count < length, native);
+    if (appended.ended) break;
+    position += appended.used;
+  }
+  return native;
+}
+
+}  // namespace
+
+// The string is read as UTF-16 with GetStringRegion into a buffer on the stack, and
+// converted once to the ANSI code page. No allocation besides the result, no critical
+// section, no JNI call between fetching and converting. ASCII units (the common case) are
+// narrowed and checked in one pass; others go through the code page. U+0000 ends the text
+// as the terminator of the native string would.
 std::string JStringToNative(JNIEnv* env, jstring text) {
   if (env == nullptr || text == nullptr) return std::string();
   // GetStringLength cannot throw for a live string.
   const jsize length = env->GetStringLength(text);
   if (length <= 0) {
-    ClearPendingException(env);
+    if (length < 0) ClearPendingException(env);
     return std::string();
   }
+  if (length > kShortUnits) return LongJStringToNative(env, text, length);
 
+  jchar units[kShortUnits];
+  if (!FetchUnits(env, text, 0, length, units)) return std::string();
   std::string native;
-  native.reserve(static_cast<std::size_t>(length));
-  jchar units[kFetchUnits];
-  char narrow[kFetchUnits];
-  jsize position = 0;
-  while (position < length) {
-    const jsize count = length - position < kFetchUnits ? length - position : kFetchUnits;
-    // GetStringRegion throws only for bounds outside the string, and then leaves the buffer
-    // as it was: the last unit is preset to a rare value, and only when it is still there
-    // afterwards is the exception checked. The characters cannot be fetched: the failure
-    // stays out of Java and the text is "".
-    units[count - 1] = kFetchSentinel;
-    env->GetStringRegion(text, position, count, units);
-    if (units[count - 1] == kFetchSentinel && ClearPendingException(env)) return std::string();
-    jchar bits = 0;  // as wide as the units: the loop vectorises without widening
-    for (jsize i = 0; i < count; ++i) {
-      bits = static_cast<jchar>(bits | units[i]);
-      narrow[i] = static_cast<char>(units[i]);
-    }
-    if (bits < 0x80) {
-      const void* nul = std::memchr(narrow, 0, static_cast<std::size_t>(count));
-      if (nul != nullptr) {
-        native.append(narrow, static_cast<std::size_t>(static_cast<const char*>(nul) - narrow));
-        break;
-      }
-      native.append(narrow, static_cast<std::size_t>(count));
-      position += count;
-      continue;
-    }
-    jsize end = 0;
-    while (end < count && units[end] != 0) ++end;
-    jsize usable = end;
-    if (end == count && position + count < length && IsHighSurrogate(units[count - 1])) --usable;
-    // Converted kChunkUnits at a time, none of the pieces ending inside a pair.
-    for (jsize at = 0; at < usable;) {
-      jsize piece = usable - at < kChunkUnits ? usable - at : kChunkUnits;
-      if (at + piece < usable && IsHighSurrogate(units[at + piece - 1])) --piece;
-      AppendAnsi(units + at, piece, native);
-      at += piece;
-    }
-    if (end < count) break;
-    position += usable;
-  }
+  AppendUnits(units, length, false, native);
   return native;
 }
 

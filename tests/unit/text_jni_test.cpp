@@ -123,6 +123,42 @@ TEST_F(TextJniTest, LongStringsConvertWhole) {
   EXPECT_EQ(Native(withNul), std::string(1500, 'z'));
 }
 
+// Around the length where strings stop being fetched in one step: U+0000 and characters
+// beyond ASCII at either end, in short and long strings alike.
+TEST_F(TextJniTest, LengthsAroundTheOneFetchLimit) {
+  VX_USE_LOCALE(kUtf8);
+  for (std::size_t length = 120; length <= 136; ++length) {
+    std::u16string ascii(length, u'k');
+    EXPECT_EQ(Native(ascii), std::string(length, 'k')) << length;
+
+    std::u16string accented = ascii;
+    accented.back() = u'\u00E9';
+    EXPECT_EQ(Native(accented), std::string(length - 1, 'k') + "\xC3\xA9") << length;
+
+    std::u16string cut = accented;
+    cut[length / 2] = u'\0';
+    EXPECT_EQ(Native(cut), std::string(length / 2, 'k')) << length;
+
+    std::u16string pairAtEnd(length - 2, u'k');
+    pairAtEnd += u"\U0001F600";
+    EXPECT_EQ(Native(pairAtEnd), std::string(length - 2, 'k') + "\xF0\x9F\x98\x80") << length;
+  }
+  EXPECT_EQ(Native(std::u16string(u"\u00E9x\0y", 4)), "\xC3\xA9x");
+  // Units whose low byte is 0 or ASCII are no U+0000 and no ASCII, wherever they stand.
+  for (std::size_t at : {0u, 5u, 17u, 35u, 39u}) {
+    for (char16_t unit : {u'\u0100', u'\u0141', u'\u0080'}) {
+      std::u16string text(40, u'k');
+      text[at] = unit;
+      std::string want(40, 'k');
+      want.replace(at, 1,
+                   unit == u'\u0100'   ? "\xC4\x80"
+                   : unit == u'\u0141' ? "\xC5\x81"
+                                       : "\xC2\x80");
+      EXPECT_EQ(Native(text), want) << at << " " << static_cast<int>(unit);
+    }
+  }
+}
+
 TEST_F(TextJniTest, LongStringInGbk) {
   VX_USE_LOCALE(kGbk);
   std::u16string text;
