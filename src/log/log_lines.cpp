@@ -1,8 +1,8 @@
 #include "log/log_lines.h"
 
-#include <new>
+#include <cstring>
 #include <string>
-#include <utility>
+#include <string_view>
 
 #include "log/log_thread.h"
 
@@ -63,34 +63,25 @@ void JvmOrObjectIsNull() {
 }
 void EnvIsNull() { g_logThread.WriteLog("[Vx_Error][%s]:JNIEnv is null.\n", VX_NOW); }
 
-// One line per callback, so built without the formatter: the same bytes as
-// "[Vx_Debug][%s]:<text>\n" would give.
+// One line per callback, so built without the formatter and without an allocation of its
+// own: the same bytes as "[Vx_Debug][%s]:<text>\n" would give.
 void ReceivedCallback(int kind) {
-  const char* text = "recv cnq datacallback\n";
-  switch (kind) {
-    case 0:
-      text = "recv maincallback\n";
-      break;
-    case 1:
-      text = "recv csq datacallback\n";
-      break;
-    case 2:
-      text = "recv cst datacallback\n";
-      break;
-    default:
-      break;
+  static constexpr std::string_view kTexts[] = {"recv maincallback\n", "recv csq datacallback\n",
+                                                "recv cst datacallback\n",
+                                                "recv cnq datacallback\n"};
+  const std::string_view text = kTexts[kind >= 0 && kind <= 3 ? kind : 3];
+  const std::string_view stamp = CurrentTimeStamp();
+  constexpr std::string_view kHead = "[Vx_Debug][";
+  constexpr std::string_view kStampEnd = "]:";
+  // Room for the parts: a stamp has at most 63 characters (CurrentTimeStamp's limit), a
+  // text at most 22.
+  char line[kHead.size() + 63 + kStampEnd.size() + 22];
+  char* at = line;
+  for (const std::string_view part : {kHead, stamp, kStampEnd, text}) {
+    std::memcpy(at, part.data(), part.size());
+    at += part.size();
   }
-  try {
-    std::string line;
-    line.reserve(64);
-    line += "[Vx_Debug][";
-    line += CurrentTimeStamp();
-    line += "]:";
-    line += text;
-    g_logThread.WriteLine(std::move(line));
-  } catch (const std::bad_alloc&) {
-    // No memory for the line: it is dropped, the caller carries on.
-  }
+  g_logThread.WriteText(line, static_cast<std::size_t>(at - line));
 }
 
 void CallbackMethodMissing() {

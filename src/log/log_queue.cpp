@@ -17,6 +17,27 @@ void CLogQueue::PushLocked(std::string line) {
   if (m_waiters > 0) m_hEvent.Set();
 }
 
+void CLogQueue::PushCopy(const char* text, std::size_t length) {
+  if (length > kSpareCapacity) {  // no spare would hold it: copied outside the lock
+    Push(std::string(text, length));
+    return;
+  }
+  platform::ScopedLock lock(m_hMutex);
+  PushCopyLocked(text, length);
+}
+
+void CLogQueue::PushCopyLocked(const char* text, std::size_t length) {
+  if (m_spares.empty() || length > kSpareCapacity) {
+    PushLocked(std::string(text, length));
+    return;
+  }
+  // Should the copy or the push throw, the spare stays where it was.
+  std::string& line = m_spares.back();
+  line.assign(text, length);
+  PushLocked(std::move(line));
+  m_spares.pop_back();
+}
+
 void CLogQueue::WaitLocked() {
   while (m_bActive.load(std::memory_order_relaxed) && m_lines.empty()) {
     ++m_waiters;
@@ -62,6 +83,33 @@ void CLogQueue::PushFront(std::deque<std::string>& lines) {
   }
   lines.clear();
   if (m_waiters > 0 && !m_lines.empty()) m_hEvent.Set();
+}
+
+void CLogQueue::Recycle(std::deque<std::string>& lines) {
+  {
+    platform::ScopedLock lock(m_hMutex);
+    if (m_spares.capacity() < kMaxSpares) {
+      try {
+        m_spares.reserve(kMaxSpares);
+      } catch (const std::bad_alloc&) {
+        // Only what fits the room already there is kept.
+      }
+    }
+    for (std::string& line : lines) {
+      if (m_spares.size() == m_spares.capacity()) break;  // never grows here
+      if (line.capacity() > kSpareCapacity) continue;
+      line.clear();
+      m_spares.push_back(std::move(line));
+    }
+  }
+  lines.clear();  // what was not kept is freed outside the lock
+}
+
+void CLogQueue::Linger(std::uint32_t microseconds) {
+  // A deactivation after this test has set the event, which then ends the wait at once. A
+  // signal left over from an earlier wake-up ends it early, which costs nothing.
+  if (!IsActive()) return;
+  m_hEvent.TimedWait(microseconds);
 }
 
 void CLogQueue::SetActive(bool active) {

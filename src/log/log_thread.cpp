@@ -2,6 +2,7 @@
 
 #include <jni.h>
 
+#include <cstddef>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
@@ -66,11 +67,34 @@ void CLogThread::WriteLogV(const char* format, std::va_list args) {
     if (written >= 0 && static_cast<std::size_t>(written) >= kFormatLimit) {
       m_pFormatBuf[kFormatLimit] = '.';
     }
-    m_logQueue.PushLocked(std::string(m_pFormatBuf));
+    m_logQueue.PushCopyLocked(m_pFormatBuf, std::strlen(m_pFormatBuf));
   } catch (const std::bad_alloc&) {
     // No memory for the line: it is dropped, the producer carries on.
   }
 }
+
+namespace {
+
+// After a batch smaller than this the thread lingers this long. A bigger batch means the
+// lines come faster than Java takes them, and the thread is better off looking again at once.
+constexpr std::int32_t kLingerBelowLines = 1024;
+constexpr std::uint32_t kLingerMicroseconds = 1000;
+
+// One line to logAPICallBack as UTF-8 without terminator. ASCII text (nearly every line) is
+// the same in every code page and goes as it is, without a converted copy.
+void DeliverLine(JNIEnv* env, jobject callbackObject, jmethodID logMethod,
+                 const std::string& line) {
+  const std::size_t length = std::strlen(line.c_str());
+  LocalRef<jbyteArray> bytes(
+      env, IsAscii(line.c_str(), length) && length <= static_cast<std::size_t>(INT32_MAX)
+               ? NewJavaByteArray(env, line.c_str(), static_cast<std::int32_t>(length))
+               : StringToUtf8ByteArray(env, line));
+  if (!bytes) ClearPendingException(env);  // a failed NewByteArray: the line goes as null
+  CallJavaIntMethod(env, callbackObject, logMethod, bytes.get());
+  ClearPendingException(env);  // what logAPICallBack threw is dropped with its line
+}
+
+}  // namespace
 
 std::uint32_t CLogThread::Run() {
   JavaVM* vm = g_jvm.load();
@@ -94,24 +118,27 @@ std::uint32_t CLogThread::Run() {
 
   m_logQueue.SetActive(true);
   // Every line queued at a wake-up is taken at once and delivered in order; a stop seen
-  // between two lines puts the rest back, in front of what was queued since.
+  // between two lines puts the rest back, in front of what was queued since. After a small
+  // batch the thread lingers before it looks again, so that a steady trickle of lines (one
+  // per callback) wakes it once per linger instead of once per line; after a big one it is
+  // behind and looks again at once.
   std::deque<std::string> batch;
   while (!ShouldStop()) {
-    if (m_logQueue.PopAll(batch) <= 0) continue;
-    while (!batch.empty()) {
-      const std::string line = std::move(batch.front());
-      batch.pop_front();
-      if (!line.empty() && logMethod != nullptr) {
-        LocalRef<jbyteArray> bytes(env, StringToUtf8ByteArray(env, line));
-        ClearPendingException(env);  // a failed NewByteArray: the line goes as null
-        CallJavaIntMethod(env, callbackObject, logMethod, bytes.get());
-        ClearPendingException(env);  // what logAPICallBack threw is dropped with its line
-      }
-      if (!batch.empty() && (ShouldStop() || !m_logQueue.IsActive())) {
-        m_logQueue.PushFront(batch);
-        break;
-      }
+    const std::int32_t taken = m_logQueue.PopAll(batch);
+    if (taken <= 0) continue;
+    std::size_t delivered = 0;
+    while (delivered < batch.size()) {
+      const std::string& line = batch[delivered++];
+      if (!line.empty() && logMethod != nullptr) DeliverLine(env, callbackObject, logMethod, line);
+      if (delivered < batch.size() && (ShouldStop() || !m_logQueue.IsActive())) break;
     }
+    if (delivered < batch.size()) {
+      batch.erase(batch.begin(), batch.begin() + static_cast<std::ptrdiff_t>(delivered));
+      m_logQueue.PushFront(batch);
+      continue;
+    }
+    m_logQueue.Recycle(batch);
+    if (taken < kLingerBelowLines) m_logQueue.Linger(kLingerMicroseconds);
   }
 
   if (callbackClass != nullptr) env->DeleteLocalRef(callbackClass);
@@ -140,9 +167,13 @@ const char* CurrentTimeStamp() {
 
 std::string GetTimeStamp() { return CurrentTimeStamp(); }
 
-void CLogThread::WriteLine(std::string line) {
+void CLogThread::WriteText(const char* text, std::size_t length) {
   if (m_pFormatBuf == nullptr) return;  // as WriteLog: no log object, no lines
-  m_logQueue.Push(std::move(line));
+  try {
+    m_logQueue.PushCopy(text, length);
+  } catch (const std::bad_alloc&) {
+    // No memory for the line: it is dropped, the producer carries on.
+  }
 }
 
 }  // namespace vx
@@ -150,7 +181,7 @@ void CLogThread::WriteLine(std::string line) {
 extern "C" int NativeLogCallBack(const char* line) {
   if (line == nullptr) return 1;
   try {
-    vx::g_logThread.Queue().Push(std::string(line));
+    vx::g_logThread.Queue().PushCopy(line, std::strlen(line));
   } catch (const std::bad_alloc&) {
     // Dropped: the service's thread must not see an exception.
   }

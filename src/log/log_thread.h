@@ -34,9 +34,9 @@ class CLogThread : public CBaseThread {
   void WriteLog(const char* format, ...) VX_PRINTF_FORMAT(2, 3);
   void WriteLogV(const char* format, std::va_list args) VX_PRINTF_FORMAT(2, 0);
 
-  // Queues a line built by the caller (a fixed text and a time stamp), without formatting.
-  // May throw std::bad_alloc.
-  void WriteLine(std::string line);
+  // Queues a copy of a line the caller built (a fixed text and a time stamp), without
+  // formatting. A line that finds no memory is dropped.
+  void WriteText(const char* text, std::size_t length);
 
   CLogQueue& Queue() { return m_logQueue; }
 

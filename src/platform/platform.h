@@ -128,6 +128,9 @@ class AutoResetEvent {
   AutoResetEvent& operator=(const AutoResetEvent&) = delete;
   void Set();
   void Wait();
+  // Waits at most about `microseconds` (Windows rounds up to whole milliseconds and to its
+  // timer's tick) and consumes the signal if there was one; true when signalled.
+  bool TimedWait(std::uint32_t microseconds);
   bool Valid() const;
 
   // SignalObjectAndWait(mutex, event): releases `held` (which the caller owns) and starts

@@ -3,6 +3,9 @@
 
 #include <atomic>
 #include <chrono>
+#include <climits>
+#include <cstdint>
+#include <deque>
 #include <regex>
 #include <thread>
 #include <vector>
@@ -92,6 +95,52 @@ TEST(LogQueue, ManyProducersLoseNothingAndKeepTheirOrder) {
   EXPECT_EQ(queue.Size(), 0u);
 }
 
+TEST(LogQueue, RecycledLinesCarryOnlyTheirNewText) {
+  vx::CLogQueue queue;
+  const std::string longer(200, 'L');
+  queue.PushCopy(longer.data(), longer.size());
+  queue.PushCopy("mid", 3);
+  std::deque<std::string> batch;
+  ASSERT_EQ(queue.PopAll(batch), 2);
+  EXPECT_EQ(batch[0], longer);
+  queue.Recycle(batch);
+  EXPECT_TRUE(batch.empty());
+  // Shorter texts (one with a zero byte inside) and an empty one, into the kept lines.
+  queue.PushCopy("ab", 2);
+  queue.PushCopy("x\0y", 3);
+  queue.PushCopy("", 0);
+  const std::string huge(100000, 'H');  // beyond what a kept line may hold
+  queue.PushCopy(huge.data(), huge.size());
+  ASSERT_EQ(queue.PopAll(batch), 4);
+  EXPECT_EQ(batch[0], "ab");
+  EXPECT_EQ(batch[1], std::string("x\0y", 3));
+  EXPECT_EQ(batch[2], "");
+  EXPECT_EQ(batch[3], huge);
+}
+
+TEST(LogQueue, LingerEndsWhenTheQueueIsDeactivated) {
+  vx::CLogQueue queue;
+  std::thread stopper([&] {
+    std::this_thread::sleep_for(20ms);  // the test holds whether or not the linger began
+    queue.SetActive(false);
+  });
+  queue.Linger(UINT32_MAX);  // about 71 minutes unless the deactivation ends it
+  stopper.join();
+  EXPECT_FALSE(queue.IsActive());
+  queue.Linger(UINT32_MAX);  // inactive already: returns at once
+}
+
+TEST(AutoResetEvent, TimedWaitConsumesTheSignal) {
+  vx::platform::AutoResetEvent event;
+  EXPECT_FALSE(event.TimedWait(1000));
+  event.Set();
+  EXPECT_TRUE(event.TimedWait(0));
+  EXPECT_FALSE(event.TimedWait(0));
+  std::thread setter([&] { event.Set(); });
+  EXPECT_TRUE(event.TimedWait(UINT32_MAX));
+  setter.join();
+}
+
 // ---- WriteLog and NativeLogCallBack --------------------------------------------------------
 
 class LogObject : public ::testing::Test {
@@ -147,6 +196,25 @@ TEST(LogLines, BridgeLinesCarryTagTimeStampAndNewline) {
   EXPECT_TRUE(std::regex_match(
       second, std::regex(R"(\[Vx_Debug\]\[[-0-9: ]{19}\]:Catch JNI_VERSION_1_6\n)")))
       << second;
+}
+
+// The callback lines are put together by hand: the same bytes as the formatter would give.
+TEST(LogLines, CallbackLinesAreTheFormattedLines) {
+  vxtest::TakeLogLines();
+  const int kinds[] = {0, 1, 2, 3, 7};
+  for (int kind : kinds) vx::logline::ReceivedCallback(kind);
+  const auto lines = vxtest::TakeLogLines();
+  ASSERT_EQ(lines.size(), 5u);
+  const char* const texts[] = {"recv maincallback", "recv csq datacallback",
+                               "recv cst datacallback", "recv cnq datacallback",
+                               "recv cnq datacallback"};
+  for (std::size_t i = 0; i < lines.size(); ++i) {
+    EXPECT_TRUE(std::regex_match(
+        lines[i],
+        std::regex(std::string(R"(\[Vx_Debug\]\[\d{4}-\d{2}-\d{2} \d{2}:\d{2}:\d{2}\]:)") +
+                   texts[i] + "\n")))
+        << lines[i];
+  }
 }
 
 TEST(NativeLogSink, QueuesLinesByteForByte) {

@@ -1,3 +1,4 @@
+#include <chrono>
 #include <condition_variable>
 #include <ctime>
 #include <memory>
@@ -54,6 +55,15 @@ void AutoResetEvent::Wait() {
   std::unique_lock<std::mutex> guard(event.lock);
   event.wake.wait(guard, [&event] { return event.signalled; });
   event.signalled = false;
+}
+
+bool AutoResetEvent::TimedWait(std::uint32_t microseconds) {
+  EventState& event = AsEvent(m_impl);
+  std::unique_lock<std::mutex> guard(event.lock);
+  const bool signalled = event.wake.wait_for(guard, std::chrono::microseconds(microseconds),
+                                             [&event] { return event.signalled; });
+  event.signalled = false;
+  return signalled;
 }
 
 void AutoResetEvent::UnlockAndWait(Mutex& held) {

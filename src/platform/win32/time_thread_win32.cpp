@@ -35,6 +35,10 @@ AutoResetEvent::~AutoResetEvent() {
 }
 void AutoResetEvent::Set() { ::SetEvent(m_impl); }
 void AutoResetEvent::Wait() { ::WaitForSingleObject(m_impl, INFINITE); }
+bool AutoResetEvent::TimedWait(std::uint32_t microseconds) {
+  const DWORD milliseconds = static_cast<DWORD>((std::uint64_t{microseconds} + 999) / 1000);
+  return ::WaitForSingleObject(m_impl, milliseconds) == WAIT_OBJECT_0;
+}
 bool AutoResetEvent::Valid() const { return m_impl != nullptr; }
 
 void AutoResetEvent::UnlockAndWait(Mutex& held) {
