@@ -28,6 +28,20 @@ jbyteArray HeaderOnly(JNIEnv* env, const VXMSG* message, std::int32_t code) {
   return NewJavaByteArray(env, header, kMessageHeaderSize);
 }
 
+// dataAPICallBack of the callback object: the method setJniEnv looked up with it, else
+// looked up now (a failed lookup leaves no exception pending).
+jmethodID DataMethodOf(JNIEnv* env, jobject callbackObject) {
+  const CallbackTarget* target = g_callbackTarget.load(std::memory_order_acquire);
+  if (target != nullptr && target->object == callbackObject && target->dataMethod != nullptr) {
+    return target->dataMethod;
+  }
+  LocalRef<jclass> callbackClass(env, env->GetObjectClass(callbackObject));
+  jmethodID method = nullptr;
+  if (callbackClass) method = env->GetMethodID(callbackClass.get(), "dataAPICallBack", "([BI)I");
+  ClearPendingException(env);
+  return method;
+}
+
 int Receive(VXMSG* message, jint kind) {
   logline::ReceivedCallback(kind);
   DeliverMessage(message, kind);
@@ -97,15 +111,12 @@ void DeliverMessage(const VXMSG* message, jint kind) {
   {
     // Every local reference made here is gone before the thread leaves: a service thread
     // that stays attached must not pile them up.
-    LocalRef<jclass> callbackClass(env, env->GetObjectClass(callbackObject));
-    jmethodID method = nullptr;
-    if (callbackClass) method = env->GetMethodID(callbackClass.get(), "dataAPICallBack", "([BI)I");
+    jmethodID method = DataMethodOf(env, callbackObject);
     if (method == nullptr) {
-      ClearPendingException(env);
       logline::CallbackMethodMissing();
     } else {
       LocalRef<jbyteArray> bytes(env, BuildCallbackMessage(env, message));
-      ClearPendingException(env);  // no array: Java receives null
+      if (!bytes) ClearPendingException(env);  // no array: Java receives null
       CallJavaIntMethod(env, callbackObject, method, bytes.get(), kind);
       if (ClearPendingException(env)) logline::CallbackThrew(kind);
     }

@@ -186,12 +186,69 @@ TEST_F(Callbacks, ResultAndExceptionsOfJavaDoNotMatter) {
 }
 
 TEST_F(Callbacks, MissingMethodIsSkippedNotCalledThroughNull) {
+  jvm().FailAlways(vx::fakejni::Fn::GetMethodID);
+  vx::VXMSG message{};
+  OnServiceThread([&] {
+    EXPECT_EQ(vx::CsqDataCallback(&message), 0);
+    EXPECT_EQ(vx::CsqDataCallback(&message), 0);
+  });
+  jvm().ClearFaults();
+  EXPECT_TRUE(Deliveries().empty());
+  std::size_t missing = 0;
+  for (const auto& line : TakeLogLines()) {
+    missing += line.find("dataAPICallBack ([BI)I not found") != std::string::npos;
+  }
+  EXPECT_EQ(missing, 2u);  // reported for every message
+  EXPECT_EQ(jvm().DetachCount(), 2u);
+}
+
+// setJniEnv publishes the object with its method; deliveries then look nothing up.
+TEST_F(Callbacks, PublishedMethodServesEveryDeliveryWithoutALookup) {
+  jclass type = env()->GetObjectClass(m_object);
+  const vx::CallbackTarget target{m_object, env()->GetMethodID(type, "dataAPICallBack", "([BI)I")};
+  env()->DeleteLocalRef(type);
+  ASSERT_NE(target.dataMethod, nullptr);
+  vx::g_callbackTarget.store(&target);
+  jvm().ResetCallCounts();
+  vx::VXMSG message{7, 0, 0, 0, 0, 0, nullptr};
+  OnServiceThread([&] {
+    vx::CsqDataCallback(&message);
+    vx::CnqDataCallback(&message);
+  });
+  ASSERT_EQ(Deliveries().size(), 2u);
+  EXPECT_EQ(Deliveries()[1].bytes[0], 7);
+  EXPECT_EQ(jvm().CallCount("GetObjectClass"), 0u);
+  EXPECT_EQ(jvm().CallCount("GetMethodID"), 0u);
+
+  // A record made for another object does not serve the stored one.
+  jobject other = env()->NewGlobalRef(jvm().NewInstance(kApiClass));
+  const vx::CallbackTarget stale{other, target.dataMethod};
+  vx::g_callbackTarget.store(&stale);
+  OnServiceThread([&] { vx::CsqDataCallback(&message); });
+  EXPECT_EQ(Deliveries().size(), 3u);
+  EXPECT_EQ(jvm().CallCount("GetMethodID"), 1u);
+  vx::g_callbackTarget.store(nullptr);
+  env()->DeleteGlobalRef(other);
+}
+
+// A lookup that failed when the object was stored is tried again for every message; while
+// it keeps failing, each message is reported and skipped.
+TEST_F(Callbacks, FailedPublishedLookupIsRetriedPerMessage) {
+  const vx::CallbackTarget target{m_object, nullptr};
+  vx::g_callbackTarget.store(&target);
   jvm().FailNth(vx::fakejni::Fn::GetMethodID);
   vx::VXMSG message{};
-  OnServiceThread([&] { EXPECT_EQ(vx::CsqDataCallback(&message), 0); });
-  EXPECT_TRUE(Deliveries().empty());
-  EXPECT_TRUE(Contains(TakeLogLines(), "dataAPICallBack ([BI)I not found"));
-  EXPECT_EQ(jvm().DetachCount(), 1u);
+  OnServiceThread([&] {
+    vx::CsqDataCallback(&message);
+    vx::CsqDataCallback(&message);
+  });
+  EXPECT_EQ(Deliveries().size(), 1u);  // the second lookup found the method
+  std::size_t missing = 0;
+  for (const auto& line : TakeLogLines()) {
+    missing += line.find("dataAPICallBack ([BI)I not found") != std::string::npos;
+  }
+  EXPECT_EQ(missing, 1u);
+  vx::g_callbackTarget.store(nullptr);
 }
 
 TEST_F(Callbacks, FailedArrayIsDeliveredAsNull) {

@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "bridge/state.h"
+#include "callback/callbacks.h"
 #include "fakejni/fakejni.h"
 #include "log/log_lines.h"
 #include "log/log_thread.h"
@@ -42,14 +43,13 @@ class JavaLog {
     m_changed.wait_for(guard, 20s, [&] { return m_lines.size() >= count; });
     return m_lines;
   }
-  // Waits (bounded) until a line containing `text` arrived.
-  bool WaitForText(const std::string& text) {
+  // Waits (bounded) until `times` lines containing `text` arrived.
+  bool WaitForText(const std::string& text, std::size_t times = 1) {
     std::unique_lock<std::mutex> guard(m_lock);
     return m_changed.wait_for(guard, 20s, [&] {
-      for (const auto& line : m_lines) {
-        if (line.find(text) != std::string::npos) return true;
-      }
-      return false;
+      std::size_t seen = 0;
+      for (const auto& line : m_lines) seen += line.find(text) != std::string::npos;
+      return seen >= times;
     });
   }
   std::vector<std::string> Lines() {
@@ -291,13 +291,63 @@ TEST_F(Lifecycle, LinesWrittenWhileStoppedAreDeliveredAfterARestart) {
 }
 
 TEST_F(Lifecycle, LogThreadWithoutItsMethodDropsLines) {
-  jvm().FailNth(vx::fakejni::Fn::GetMethodID);
-  SetJniEnv(m_receiver, "/nowhere");
+  jvm().DefineClass("com/tarnwick/api/NoLog");
+  jvm().DefineIntMethod("com/tarnwick/api/NoLog", "dataAPICallBack", "([BI)I",
+                        [](JNIEnv*, jobject, const std::vector<jvalue>&) { return 0; });
+  SetJniEnv(jvm().NewInstance("com/tarnwick/api/NoLog"), "/nowhere");
   NativeLogCallBack("dropped");
   for (int i = 0; i < 200 && vx::g_logThread.Queue().Size() > 0; ++i)
     std::this_thread::sleep_for(5ms);
   EXPECT_EQ(vx::g_logThread.Queue().Size(), 0u);
   EXPECT_TRUE(m_log.Lines().empty());
+}
+
+// Each object setJniEnv stores brings its own dataAPICallBack, looked up once.
+TEST_F(Lifecycle, ReplacedReceiverOfAnotherClassGetsItsOwnMethod) {
+  std::vector<std::string> calls;
+  std::mutex lock;
+  auto recorder = [&](const char* who) {
+    return [&, who](JNIEnv*, jobject, const std::vector<jvalue>& args) {
+      std::lock_guard<std::mutex> guard(lock);
+      calls.push_back(std::string(who) + " " + std::to_string(args[1].i));
+      return 0;
+    };
+  };
+  jvm().DefineIntMethod(kApiClass, "dataAPICallBack", "([BI)I", recorder("first"));
+  jvm().DefineClass("com/tarnwick/api/OtherAPI");
+  jvm().DefineIntMethod("com/tarnwick/api/OtherAPI", "dataAPICallBack", "([BI)I",
+                        recorder("second"));
+  vx::VXMSG message{};
+  auto deliver = [&message] { std::thread([&message] { vx::CsqDataCallback(&message); }).join(); };
+
+  SetJniEnv(m_receiver, "/nowhere");
+  m_log.WaitFor(1);  // the log thread has made its own lookup
+  const std::uint64_t lookups = jvm().CallCount("GetMethodID");
+  deliver();
+  deliver();
+  SetJniEnv(jvm().NewInstance("com/tarnwick/api/OtherAPI"), "/nowhere");
+  deliver();
+  EXPECT_EQ(calls, (std::vector<std::string>{"first 1", "first 1", "second 1"}));
+  EXPECT_EQ(jvm().CallCount("GetMethodID"), lookups + 1);  // the second setJniEnv's own
+}
+
+// An object whose class lacks dataAPICallBack: every message is reported and skipped.
+TEST_F(Lifecycle, ReceiverWithoutDataMethodSkipsEveryMessage) {
+  jvm().DefineClass("com/tarnwick/api/LogOnly");
+  jvm().DefineIntMethod("com/tarnwick/api/LogOnly", "logAPICallBack", "([B)I",
+                        [this](JNIEnv*, jobject, const std::vector<jvalue>& args) {
+                          auto bytes = jvm().Bytes(static_cast<jbyteArray>(args[0].l));
+                          m_log.Add(std::string(bytes.begin(), bytes.end()));
+                          return 0;
+                        });
+  SetJniEnv(jvm().NewInstance("com/tarnwick/api/LogOnly"), "/nowhere");
+  vx::VXMSG message{};
+  std::thread([&message] {
+    EXPECT_EQ(vx::CsqDataCallback(&message), 0);
+    EXPECT_EQ(vx::CsqDataCallback(&message), 0);
+  }).join();
+  EXPECT_TRUE(m_log.WaitForText("]:method dataAPICallBack ([BI)I not found.\n", 2));
+  EXPECT_EQ(jvm().PendingExceptionClass(), "");  // setJniEnv's failed lookup was cleared
 }
 
 TEST_F(Lifecycle, LogThreadThatCannotAttachLeavesLinesQueued) {
