@@ -71,7 +71,8 @@ jbyteArray BuildCallbackMessage(JNIEnv* env, const VXMSG* message) {
     return HeaderOnly(env, message, kCodeOutOfMemory);
   }
   const std::int64_t payloadLength = counter.size();
-  BridgeBuffer buffer(static_cast<std::size_t>(kMessageHeaderSize + payloadLength));
+  // Header and payload are written in full before the buffer is read (see ResultReply).
+  BridgeBuffer buffer(static_cast<std::size_t>(kMessageHeaderSize + payloadLength), Fill::kNone);
   if (!buffer) return HeaderOnly(env, message, kCodeOutOfMemory);
 
   unsigned char* payload = buffer.get() + kMessageHeaderSize;

@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <cstdlib>
+#include <cstring>
 
 namespace vx {
 
@@ -9,9 +10,10 @@ namespace {
 std::atomic<std::uint64_t> g_allocationCount{0};
 std::atomic<std::uint64_t> g_failAt{0};  // allocation number that fails; 0: none
 std::atomic<bool> g_failAll{false};
+std::atomic<bool> g_poison{false};
 }  // namespace
 
-void* BridgeAlloc(std::size_t size) {
+void* BridgeAlloc(std::size_t size, Fill fill) {
   const std::uint64_t number = g_allocationCount.fetch_add(1, std::memory_order_relaxed) + 1;
   if (g_failAll.load(std::memory_order_relaxed)) return nullptr;
   std::uint64_t failAt = g_failAt.load(std::memory_order_relaxed);
@@ -19,7 +21,13 @@ void* BridgeAlloc(std::size_t size) {
       g_failAt.compare_exchange_strong(failAt, 0, std::memory_order_relaxed)) {
     return nullptr;
   }
-  return std::calloc(size == 0 ? 1 : size, 1);
+  if (size == 0) size = 1;
+  if (fill == Fill::kZero) return std::calloc(size, 1);
+  void* block = std::malloc(size);
+  if (block != nullptr && g_poison.load(std::memory_order_relaxed)) {
+    std::memset(block, testing::kPoisonByte, size);
+  }
+  return block;
 }
 
 void BridgeFree(void* block) { std::free(block); }
@@ -30,6 +38,7 @@ void FailAllocationAfter(std::uint64_t n) {
                  std::memory_order_relaxed);
 }
 void FailAllAllocations(bool fail) { g_failAll.store(fail, std::memory_order_relaxed); }
+void PoisonUnfilledBlocks(bool poison) { g_poison.store(poison, std::memory_order_relaxed); }
 std::uint64_t AllocationCount() { return g_allocationCount.load(std::memory_order_relaxed); }
 }  // namespace testing
 

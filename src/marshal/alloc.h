@@ -7,15 +7,19 @@
 
 namespace vx {
 
-// Zero-filled block of `size` bytes (at least one byte is reserved for size 0), or null.
-void* BridgeAlloc(std::size_t size);
+// What a new block holds: zeros, or whatever was there, for a caller that writes every byte
+// before it reads any (a reply filled to its measured length, or discarded unread).
+enum class Fill { kZero, kNone };
+
+// A block of `size` bytes (at least one byte is reserved for size 0), or null.
+void* BridgeAlloc(std::size_t size, Fill fill = Fill::kZero);
 void BridgeFree(void* block);
 
 // Owning pointer for a BridgeAlloc block.
 class BridgeBuffer {
  public:
-  explicit BridgeBuffer(std::size_t size)
-      : m_data(static_cast<unsigned char*>(BridgeAlloc(size))) {}
+  explicit BridgeBuffer(std::size_t size, Fill fill = Fill::kZero)
+      : m_data(static_cast<unsigned char*>(BridgeAlloc(size, fill))) {}
   ~BridgeBuffer() { BridgeFree(m_data); }
   BridgeBuffer(const BridgeBuffer&) = delete;
   BridgeBuffer& operator=(const BridgeBuffer&) = delete;
@@ -34,6 +38,10 @@ void FailAllocationAfter(std::uint64_t n);
 void FailAllAllocations(bool fail);
 // Number of allocations made since start (successful or not).
 std::uint64_t AllocationCount();
+// While set, blocks allocated with Fill::kNone come filled with kPoisonByte, so a byte their
+// user forgets to write shows.
+constexpr unsigned char kPoisonByte = 0xA5;
+void PoisonUnfilledBlocks(bool poison);
 }  // namespace testing
 
 }  // namespace vx

@@ -75,8 +75,10 @@ void ResultReply::SetHeaderOnly(std::int32_t code) {
 
 bool ResultReply::Allocate(std::int64_t payloadLength) {
   BridgeFree(m_block);
+  // Not zero-filled: the header and exactly the measured payload are written over it, and
+  // a payload that does not match is discarded unread.
   m_block = static_cast<unsigned char*>(
-      BridgeAlloc(static_cast<std::size_t>(kResultHeaderSize + payloadLength)));
+      BridgeAlloc(static_cast<std::size_t>(kResultHeaderSize + payloadLength), Fill::kNone));
   return m_block != nullptr;
 }
 

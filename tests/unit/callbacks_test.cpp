@@ -1,6 +1,7 @@
 // Callback messages and their delivery to dataAPICallBack on service threads.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <mutex>
 #include <thread>
@@ -10,6 +11,7 @@
 #include "fakejni/fakejni.h"
 #include "log/log_thread.h"
 #include "log_capture.h"
+#include "marshal/alloc.h"
 #include "record_builder.h"
 
 namespace vxtest {
@@ -99,6 +101,23 @@ TEST_F(Callbacks, WorkedExampleIs67Bytes) {
   EXPECT_EQ(jvm().AttachCount(), 1u);
   EXPECT_EQ(jvm().DetachCount(), 1u);
   EXPECT_EQ(jvm().LocalRefsFreedAtDetach(), 0u);
+}
+
+// The message buffer is not zero-filled: over poisoned memory the bytes are the same.
+TEST_F(Callbacks, EveryMessageByteIsWritten) {
+  vx::ResultCube cube = b.Cube(b.List({"A", ""}), b.List({"B"}), b.List({"C"}),
+                               {RecordBuilder::Fixed(6, 7), b.Text("")});
+  vx::VXMSG message{1, 2, 0, 4, 5, 0, &cube};
+  OnServiceThread([&] { vx::CsqDataCallback(&message); });
+  vx::testing::PoisonUnfilledBlocks(true);
+  OnServiceThread([&] { vx::CsqDataCallback(&message); });
+  vx::testing::PoisonUnfilledBlocks(false);
+  const auto deliveries = Deliveries();
+  ASSERT_EQ(deliveries.size(), 2u);
+  EXPECT_EQ(deliveries[1].bytes, deliveries[0].bytes);
+  EXPECT_EQ(
+      std::count(deliveries[0].bytes.begin(), deliveries[0].bytes.end(), vx::testing::kPoisonByte),
+      0);
 }
 
 TEST_F(Callbacks, ErrorMessageCarriesNoPayload) {

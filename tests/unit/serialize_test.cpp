@@ -1,6 +1,7 @@
 // The Result buffer as Java receives it: headers, payloads, failures and releases.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <map>
 
 #include "bridge/state.h"
@@ -43,6 +44,7 @@ class Serializer : public vx::fakejni::FakeJniTest {
     TakeLogLines();
   }
   void TearDown() override {
+    vx::testing::PoisonUnfilledBlocks(false);
     vx::testing::FailAllAllocations(false);
     vx::testing::FailAllocationAfter(0);
     vx::testing::ResetBridgeState();
@@ -70,6 +72,35 @@ TEST_F(Serializer, WorkedExampleIs55Bytes) {
   EXPECT_EQ(pointer, nullptr);
   EXPECT_EQ(g_releases[&cube], 1);
   EXPECT_EQ(jvm().LocalRefCount(), 0u);
+}
+
+// The reply buffer is not zero-filled: every byte of it must be written. Blocks come filled
+// with a poison byte here, and every value type, texts and an empty list must still give the
+// same reply as over zeros.
+TEST_F(Serializer, EveryReplyByteIsWritten) {
+  std::vector<vx::ResultVariant> values;
+  for (std::int32_t type = 0; type <= 16; ++type) {
+    if (type == vx::kVariantText) {
+      values.push_back(b.Text("text"));
+    } else if (type == vx::kVariantBytes || type == vx::kVariantBlob) {
+      values.push_back(b.Blob(type, std::string("b\0b", 3)));
+    } else {
+      values.push_back(RecordBuilder::Fixed(type, 0x0102030405060708ull));
+    }
+  }
+  vx::ResultCube cube = b.Cube(b.List({"A", ""}), b.List({"B"}),
+                               b.List({"C", "", "DD", "E", "F", "G", "H", "I"}), values);
+  vx::ResultCube empty = b.Cube(b.List({}), b.List({"x"}), b.List({}), {});
+  for (vx::ResultCube* record : {&cube, &empty}) {
+    vx::ResultCube* pointer = record;
+    const auto overZeros = Reply(vx::SerializeCubeResult(env(), 0, &pointer));
+    vx::testing::PoisonUnfilledBlocks(true);
+    pointer = record;
+    const auto overPoison = Reply(vx::SerializeCubeResult(env(), 0, &pointer));
+    vx::testing::PoisonUnfilledBlocks(false);
+    EXPECT_EQ(overPoison, overZeros);
+    EXPECT_EQ(std::count(overZeros.begin(), overZeros.end(), vx::testing::kPoisonByte), 0);
+  }
 }
 
 TEST_F(Serializer, EmptyListsGiveA32ByteArray) {
