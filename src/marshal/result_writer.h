@@ -175,7 +175,8 @@ class ResultWriter {
       case 8:
         std::memcpy(m_pos + 1, body, 8);
         break;
-      default:
+      default:  // no such width: the bytes are still written
+        std::memset(m_pos + 1, 0, width);
         break;
     }
     m_pos += 1 + width;
@@ -275,11 +276,22 @@ void EncodeVariant(Sink& sink, const ResultVariant& value) {
   }
 }
 
+// Long runs of texts or values are encoded through a local copy of the sink, which the
+// compiler keeps in registers; for a few the copy in and out costs more than it saves (the
+// copies are stored and loaded in pieces of different sizes).
+constexpr std::int64_t kCopySinkFrom = 8;
+
 template <typename Sink>
 void EncodeTextList(Sink& sink, const TextList& list) {
   sink.Int32(static_cast<std::int32_t>(list.count));
   if (list.entries == nullptr) {
     for (std::uint32_t i = 0; i < list.count && !sink.Stopped(); ++i) sink.Text(nullptr);
+    return;
+  }
+  if (list.count < kCopySinkFrom) {
+    for (std::uint32_t i = 0; i < list.count && !sink.Stopped(); ++i) {
+      sink.Text(list.entries[i].text);
+    }
     return;
   }
   Sink local = sink;  // kept in registers, as in EncodeValues
@@ -296,6 +308,10 @@ void EncodeValues(Sink& sink, std::int64_t count, const ResultVariant* values) {
     return;
   }
   sink.Int32(static_cast<std::int32_t>(count));
+  if (count < kCopySinkFrom) {
+    for (std::int64_t i = 0; i < count && !sink.Stopped(); ++i) EncodeVariant(sink, values[i]);
+    return;
+  }
   // The loop runs on a local copy of the sink: nothing else can reach it, so the compiler
   // keeps its state in registers instead of reloading it after every byte stored (a store
   // through unsigned char* may alias anything reachable).
