@@ -47,6 +47,30 @@ int TableToAnsi(const char16_t* text, int length, char* out, int capacity) {
   return WideToMultiByte(CodePage::Ansi, text, length, out, capacity);
 }
 
+// A small deterministic generator for the mixed texts below.
+class Lcg {
+ public:
+  explicit Lcg(std::uint32_t seed) : m_state(seed) {}
+  unsigned Next() {
+    m_state = m_state * 1103515245u + 12345u;
+    return m_state >> 16;
+  }
+
+ private:
+  std::uint32_t m_state;
+};
+
+// `length` bytes drawn mostly from the lead and trail ranges, so that pairs, truncated pairs
+// and bad trails follow one another.
+std::string MixedBytes(Lcg& random, std::size_t length) {
+  std::string bytes(length, '\0');
+  for (char& byte : bytes) {
+    const unsigned pick = random.Next() % 4;
+    byte = static_cast<char>(pick == 0 ? 0x20 + random.Next() % 0x60 : 0x80 + random.Next() % 0x80);
+  }
+  return bytes;
+}
+
 void ExpectSameDecode(const std::string& bytes) {
   const auto table = Convert(TableToWide, bytes);
   const auto iconv = Convert(AnsiToWideByIconv, bytes);
@@ -95,26 +119,15 @@ TEST(CodepageTable, GbkMixedTextsMatchIconvBothWays) {
   CtypeLocale locale(testlocale::kGbk);
   VX_REQUIRE_LOCALE(locale);
   ASSERT_TRUE(AnsiHasTable());
-  // Bytes drawn mostly from the lead and trail ranges, so that pairs, truncated pairs
-  // and bad trails follow one another.
-  std::uint32_t state = 12345;
-  auto next = [&state] {
-    state = state * 1103515245u + 12345u;
-    return state >> 16;
-  };
+  Lcg random(12345);
   for (int text = 0; text < 3000; ++text) {
-    std::string bytes(1 + next() % 12, '\0');
-    for (char& byte : bytes) {
-      const unsigned pick = next() % 4;
-      byte = static_cast<char>(pick == 0 ? 0x20 + next() % 0x60 : 0x80 + next() % 0x80);
-    }
-    ASSERT_NO_FATAL_FAILURE(ExpectSameDecode(bytes));
-    std::u16string units(1 + next() % 8, u'\0');
+    ASSERT_NO_FATAL_FAILURE(ExpectSameDecode(MixedBytes(random, 1 + random.Next() % 12)));
+    std::u16string units(1 + random.Next() % 8, u'\0');
     for (char16_t& unit : units) {
-      const unsigned pick = next() % 4;
-      unit = static_cast<char16_t>(pick == 0   ? 0x20 + next() % 0x60
-                                   : pick == 1 ? 0xD800 + next() % 0x800
-                                               : 0x80 + next() % 0xFF80);
+      const unsigned pick = random.Next() % 4;
+      unit = static_cast<char16_t>(pick == 0   ? 0x20 + random.Next() % 0x60
+                                   : pick == 1 ? 0xD800 + random.Next() % 0x800
+                                               : 0x80 + random.Next() % 0xFF80);
     }
     ASSERT_NO_FATAL_FAILURE(ExpectSameEncode(units));
   }
@@ -172,17 +185,9 @@ TEST(CodepageTable, GbkRouteToUtf8GivesTheTwoStepsOfIconv) {
       ASSERT_NO_FATAL_FAILURE(ExpectSameDirect(std::string(pair, 3)));
     }
   }
-  std::uint32_t state = 777;
-  auto next = [&state] {
-    state = state * 1103515245u + 12345u;
-    return state >> 16;
-  };
+  Lcg random(777);
   for (int text = 0; text < 3000; ++text) {
-    std::string bytes(1 + next() % 24, '\0');
-    for (char& byte : bytes) {
-      byte = static_cast<char>(next() % 4 == 0 ? 0x20 + next() % 0x60 : 0x80 + next() % 0x80);
-    }
-    ASSERT_NO_FATAL_FAILURE(ExpectSameDirect(bytes));
+    ASSERT_NO_FATAL_FAILURE(ExpectSameDirect(MixedBytes(random, 1 + random.Next() % 24)));
   }
   // Too little room: 0, and nothing written past it; a measure of 0 length or a null text: 0.
   char out[8] = "#######";
