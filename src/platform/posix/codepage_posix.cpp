@@ -703,55 +703,63 @@ bool Arguments(const In* text, int& length, const Out* out, int capacity) {
   return true;
 }
 
-int ToWide(CodePage page, const char* text, int length, char16_t* out, int capacity, bool byTable) {
-  if (!Arguments(text, length, out, capacity)) return 0;
-  const auto* bytes = reinterpret_cast<const unsigned char*>(text);
-  const auto size = static_cast<std::size_t>(length);
-  Sink<char16_t> sink(out, capacity);
-  bool ok = false;
-  const char* codeset = page == CodePage::Utf8 ? nullptr : AnsiCodeset();
-  const CodesetInfo info =
-      page == CodePage::Utf8 ? CodesetInfo{Codeset::Utf8, nullptr} : Classify(codeset);
-  switch (info.kind) {
-    case Codeset::Utf8:
-      ok = DecodeUtf8(bytes, size, sink);
-      break;
-    case Codeset::Ascii:
-      ok = DecodeAscii(bytes, size, sink);
-      break;
-    case Codeset::Other: {
-      if (AsciiRun(bytes, size) == size) {  // no need for iconv
-        ok = sink.PutAscii(bytes, size);
-        break;
-      }
-      if (byTable && info.table != nullptr) {
-        ok = DecodeTable(*info.table, bytes, size, sink);
-        break;
-      }
-      const iconv_t cd = t_iconv.Get(codeset, true);
-      ok =
-          cd == kNoDescriptor ? DecodeAscii(bytes, size, sink) : DecodeIconv(cd, bytes, size, sink);
-      break;
-    }
+// The two directions of a conversion, for Convert below: from bytes to UTF-16 units and back.
+struct Decoding {
+  using In = unsigned char;
+  using Out = char16_t;
+  static constexpr bool kToWide = true;
+  static bool Utf8(const In* text, std::size_t size, Sink<Out>& sink) {
+    return DecodeUtf8(text, size, sink);
   }
-  return ok ? sink.count() : 0;
-}
+  static bool Ascii(const In* text, std::size_t size, Sink<Out>& sink) {
+    return DecodeAscii(text, size, sink);
+  }
+  static bool Table(const DbcsTable& table, const char* /*codeset*/, const In* text,
+                    std::size_t size, Sink<Out>& sink) {
+    return DecodeTable(table, text, size, sink);
+  }
+  static bool Iconv(iconv_t cd, const In* text, std::size_t size, Sink<Out>& sink) {
+    return DecodeIconv(cd, text, size, sink);
+  }
+};
 
-int FromWide(CodePage page, const char16_t* text, int length, char* out, int capacity,
-             bool byTable) {
+struct Encoding {
+  using In = char16_t;
+  using Out = char;
+  static constexpr bool kToWide = false;
+  static bool Utf8(const In* text, std::size_t size, Sink<Out>& sink) {
+    return EncodeUtf8(text, size, sink);
+  }
+  static bool Ascii(const In* text, std::size_t size, Sink<Out>& sink) {
+    return EncodeAscii(text, size, sink);
+  }
+  static bool Table(const DbcsTable& table, const char* codeset, const In* text, std::size_t size,
+                    Sink<Out>& sink) {
+    return EncodeTable(table, codeset, text, size, sink);
+  }
+  static bool Iconv(iconv_t cd, const In* text, std::size_t size, Sink<Out>& sink) {
+    return EncodeIconv(cd, text, size, sink);
+  }
+};
+
+// MultiByteToWide or WideToMultiByte: UTF-8 and ASCII by hand, other codesets by table
+// (when `byTable` and there is one) or by iconv, text that is all ASCII in any of them by hand.
+template <typename Direction>
+int Convert(CodePage page, const typename Direction::In* text, int length,
+            typename Direction::Out* out, int capacity, bool byTable) {
   if (!Arguments(text, length, out, capacity)) return 0;
   const auto size = static_cast<std::size_t>(length);
-  Sink<char> sink(out, capacity);
+  Sink<typename Direction::Out> sink(out, capacity);
   bool ok = false;
   const char* codeset = page == CodePage::Utf8 ? nullptr : AnsiCodeset();
   const CodesetInfo info =
       page == CodePage::Utf8 ? CodesetInfo{Codeset::Utf8, nullptr} : Classify(codeset);
   switch (info.kind) {
     case Codeset::Utf8:
-      ok = EncodeUtf8(text, size, sink);
+      ok = Direction::Utf8(text, size, sink);
       break;
     case Codeset::Ascii:
-      ok = EncodeAscii(text, size, sink);
+      ok = Direction::Ascii(text, size, sink);
       break;
     case Codeset::Other: {
       if (AsciiRun(text, size) == size) {  // no need for iconv
@@ -759,15 +767,26 @@ int FromWide(CodePage page, const char16_t* text, int length, char* out, int cap
         break;
       }
       if (byTable && info.table != nullptr) {
-        ok = EncodeTable(*info.table, codeset, text, size, sink);
+        ok = Direction::Table(*info.table, codeset, text, size, sink);
         break;
       }
-      const iconv_t cd = t_iconv.Get(codeset, false);
-      ok = cd == kNoDescriptor ? EncodeAscii(text, size, sink) : EncodeIconv(cd, text, size, sink);
+      const iconv_t cd = t_iconv.Get(codeset, Direction::kToWide);
+      ok = cd == kNoDescriptor ? Direction::Ascii(text, size, sink)
+                               : Direction::Iconv(cd, text, size, sink);
       break;
     }
   }
   return ok ? sink.count() : 0;
+}
+
+int ToWide(CodePage page, const char* text, int length, char16_t* out, int capacity, bool byTable) {
+  return Convert<Decoding>(page, reinterpret_cast<const unsigned char*>(text), length, out,
+                           capacity, byTable);
+}
+
+int FromWide(CodePage page, const char16_t* text, int length, char* out, int capacity,
+             bool byTable) {
+  return Convert<Encoding>(page, text, length, out, capacity, byTable);
 }
 
 // The route of a table codeset: DecodeTable and EncodeUtf8 in one loop. The units of a
