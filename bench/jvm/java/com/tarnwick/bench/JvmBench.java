@@ -270,6 +270,64 @@ public final class JvmBench {
   }
 
   /** Waits until no log line has reached Java for a few milliseconds: the log queue is empty. */
+  /** Fires n messages of the given kind on `threads` service threads (0: the calling thread). */
+  private static void fire(int kind, int threads, int n, String message) {
+    SimControl.fire(kind, threads, n, message);
+    if (threads > 0) {
+      SimControl.fireWait();
+    }
+  }
+
+  /** The bridge delivering csq messages fired on `threads` service threads, each counted. */
+  private Variant firing(String name, int threads, String message) {
+    return new Variant(
+        name,
+        n -> quiesce(),
+        timed(
+            n -> {
+              long before = api.data.get();
+              fire(SimControl.CSQ, threads, n, message);
+              check(api.data.get() - before == n, "csq messages lost");
+            }));
+  }
+
+  /** The same while the log thread is held inside logAPICallBack. */
+  private Variant parkedFiring(int threads, String message) {
+    return new Variant(
+        "diagnostic: the bridge as above while the log thread is held in logAPICallBack",
+        n -> {
+          quiesce();
+          api.parkLog();
+        },
+        n -> {
+          long start = System.nanoTime();
+          fire(SimControl.CSQ, threads, n, message);
+          long took = System.nanoTime() - start;
+          api.unparkLog();
+          return took;
+        });
+  }
+
+  /**
+   * A figure (m[0]) against its floor (m[1]) with its target, and again less the service's own
+   * work (m[2]).
+   */
+  private void rowsWithAndWithoutService(String figure, double[] m, double factor, String x) {
+    row(figure, time(m[0]), time(m[1]), ratio(m[0], m[1]), "<= " + x, yesNo(m[0] <= factor * m[1]));
+    row(
+        "... less the service's own work (" + time(m[2]) + ")",
+        time(m[0] - m[2]),
+        time(m[1]),
+        ratio(m[0] - m[2], m[1]),
+        "<= " + x,
+        yesNo(m[0] - m[2] <= factor * m[1]));
+  }
+
+  /** A diagnostic figure beside a floor, without a target. */
+  private void diagnosticRow(String figure, double value, double floor) {
+    row(figure, time(value), time(floor), ratio(value, floor), "-", "-");
+  }
+
   private void quiesce() {
     long last = api.logs.get();
     while (true) {
@@ -528,16 +586,7 @@ public final class JvmBench {
       final int size = sizes[s];
 
       Variant bridge =
-          new Variant(
-              "bridge: 1 service thread, csq callback (attach/detach per message)",
-              settle,
-              timed(
-                  n -> {
-                    long before = api.data.get();
-                    SimControl.fire(SimControl.CSQ, 1, n, message);
-                    SimControl.fireWait();
-                    check(api.data.get() - before == n, "csq messages lost");
-                  }));
+          firing("bridge: 1 service thread, csq callback (attach/detach per message)", 1, message);
       Variant floor =
           new Variant(
               "floor: 1 native thread, attach + byte[] + CallIntMethod + detach per message",
@@ -547,80 +596,23 @@ public final class JvmBench {
           new Variant(
               "service only: 1 service thread, no-op native callback",
               settle,
-              timed(
-                  n -> {
-                    SimControl.fire(SimControl.CNQ, 1, n, message);
-                    SimControl.fireWait();
-                  }));
-      Variant detachedParked =
-          new Variant(
-              "diagnostic: the bridge as above while the log thread is held in logAPICallBack",
-              n -> {
-                quiesce();
-                api.parkLog();
-              },
-              n -> {
-                long start = System.nanoTime();
-                SimControl.fire(SimControl.CSQ, 1, n, message);
-                SimControl.fireWait();
-                long took = System.nanoTime() - start;
-                api.unparkLog();
-                return took;
-              });
+              timed(n -> fire(SimControl.CNQ, 1, n, message)));
       double[] m =
           compare("callback delivery on a service thread, " + names[s], "detached-" + size,
-              detachedCount, detachedRounds, bridge, floor, service, detachedParked);
-      row(
-          "callback delivery, service thread, " + names[s],
-          time(m[0]),
-          time(m[1]),
-          ratio(m[0], m[1]),
-          "<= 1.2x",
-          yesNo(m[0] <= 1.2 * m[1]));
-      row(
-          "... less the service's own work (" + time(m[2]) + ")",
-          time(m[0] - m[2]),
-          time(m[1]),
-          ratio(m[0] - m[2], m[1]),
-          "<= 1.2x",
-          yesNo(m[0] - m[2] <= 1.2 * m[1]));
-      row(
+              detachedCount, detachedRounds, bridge, floor, service, parkedFiring(1, message));
+      rowsWithAndWithoutService("callback delivery, service thread, " + names[s], m, 1.2, "1.2x");
+      diagnosticRow(
           "diagnostic: service thread, " + names[s] + ", log thread held in logAPICallBack",
-          time(m[3]),
-          time(m[1]),
-          ratio(m[3], m[1]),
-          "-",
-          "-");
+          m[3],
+          m[1]);
 
       Variant attached =
-          new Variant(
-              "bridge: csq callback on the calling Java thread (fire with 0 threads)",
-              settle,
-              timed(
-                  n -> {
-                    long before = api.data.get();
-                    SimControl.fire(SimControl.CSQ, 0, n, message);
-                    check(api.data.get() - before == n, "csq messages lost");
-                  }));
+          firing("bridge: csq callback on the calling Java thread (fire with 0 threads)", 0, message);
       Variant attachedFloor =
           new Variant(
               "floor: byte[] + CallIntMethod per message on the calling Java thread",
               settle,
               timed(n -> BenchNative.floorAttached(api, n, size, false)));
-      Variant parked =
-          new Variant(
-              "diagnostic: the bridge as above while the log thread is held in logAPICallBack",
-              n -> {
-                quiesce();
-                api.parkLog();
-              },
-              n -> {
-                long start = System.nanoTime();
-                SimControl.fire(SimControl.CSQ, 0, n, message);
-                long took = System.nanoTime() - start;
-                api.unparkLog();
-                return took;
-              });
       Variant lookupFloor =
           new Variant(
               "diagnostic: the floor with GetObjectClass + GetMethodID per message",
@@ -630,38 +622,18 @@ public final class JvmBench {
           new Variant(
               "service only: no-op native callback on the calling Java thread",
               settle,
-              timed(n -> SimControl.fire(SimControl.CNQ, 0, n, message)));
+              timed(n -> fire(SimControl.CNQ, 0, n, message)));
       double[] a =
           compare("callback delivery on an attached thread, " + names[s], "attached-" + size,
-              attachedCount, attached, attachedFloor, attachedService, parked, lookupFloor);
-      row(
-          "callback delivery, attached thread, " + names[s],
-          time(a[0]),
-          time(a[1]),
-          ratio(a[0], a[1]),
-          "<= 2x",
-          yesNo(a[0] <= 2 * a[1]));
-      row(
-          "... less the service's own work (" + time(a[2]) + ")",
-          time(a[0] - a[2]),
-          time(a[1]),
-          ratio(a[0] - a[2], a[1]),
-          "<= 2x",
-          yesNo(a[0] - a[2] <= 2 * a[1]));
-      row(
-          "diagnostic: attached, " + names[s] + ", log thread held in logAPICallBack",
-          time(a[3]),
-          time(a[1]),
-          ratio(a[3], a[1]),
-          "-",
-          "-");
-      row(
+              attachedCount, attached, attachedFloor, attachedService, parkedFiring(0, message),
+              lookupFloor);
+      rowsWithAndWithoutService("callback delivery, attached thread, " + names[s], a, 2, "2x");
+      diagnosticRow(
+          "diagnostic: attached, " + names[s] + ", log thread held in logAPICallBack", a[3], a[1]);
+      diagnosticRow(
           "diagnostic: attached floor + GetObjectClass/GetMethodID per message, " + names[s],
-          time(a[4]),
-          time(a[1]),
-          ratio(a[4], a[1]),
-          "-",
-          "-");
+          a[4],
+          a[1]);
     }
     quiesce();
   }
