@@ -248,6 +248,14 @@ inline std::size_t FixedWidth(std::int32_t type) {
   return (type >= 1 && type <= 11) ? kWidths[type] : 0;
 }
 
+// The tag of a type outside 1 to 14, which goes out alone: its low byte, or 0 when that
+// byte would read as a type with a body (262 would otherwise be tag 6, and every reader
+// would take the next four bytes as its value).
+inline unsigned char AloneTag(std::int32_t type) {
+  const auto low = static_cast<unsigned char>(type & 0xFF);
+  return (low >= 1 && low <= 14) ? 0 : low;
+}
+
 // Types 0 and 12 and up: a text, a counted run of bytes, or the tag alone.
 template <typename Sink>
 void EncodeOtherVariant(Sink& sink, const ResultVariant& value) {
@@ -257,13 +265,15 @@ void EncodeOtherVariant(Sink& sink, const ResultVariant& value) {
     sink.Text(static_cast<const char*>(value.data));
     return;
   }
-  sink.Byte(static_cast<unsigned char>(type & 0xFF));
   if (type == kVariantBytes || type == kVariantBlob) {
+    sink.Byte(static_cast<unsigned char>(type));
     // A null pointer cannot back a non-zero count: it is sent as no bytes at all.
     const std::uint32_t count = value.data != nullptr ? value.byteCount : 0;
     sink.Int32(static_cast<std::int32_t>(count));
     sink.Bytes(value.data, count);
+    return;
   }
+  sink.Byte(AloneTag(type));
 }
 
 template <typename Sink>

@@ -81,10 +81,17 @@ TEST(Encoding, FixedWidthTypesCopyTheirLowOrderBytes) {
 }
 
 TEST(Encoding, OutOfRangeTypesAreTheirLowByteAlone) {
-  EXPECT_EQ(EncodeValue(RecordBuilder::Fixed(0, 99)), Bytes({0}));
-  EXPECT_EQ(EncodeValue(RecordBuilder::Fixed(15, 99)), Bytes({15}));
-  EXPECT_EQ(EncodeValue(RecordBuilder::Fixed(-1, 99)), Bytes({0xFF}));
-  EXPECT_EQ(EncodeValue(RecordBuilder::Fixed(0x10D, 99)), Bytes({0x0D}));
+  for (const std::int32_t type : {0, 15, 16, 255, -1, 256, 0x7FFFFFFF}) {
+    EXPECT_EQ(EncodeValue(RecordBuilder::Fixed(type, 99)),
+              Bytes({static_cast<unsigned char>(type & 0xFF)}))
+        << type;
+    EXPECT_EQ(vx::VariantSize(RecordBuilder::Fixed(type, 99)), 1) << type;
+  }
+  // A low byte that would read as a type with a body goes out as tag 0.
+  for (const std::int32_t type : {262, 270, 269, 268, 257, -250, -256 + 13}) {
+    EXPECT_EQ(EncodeValue(RecordBuilder::Fixed(type, 99)), Bytes({0})) << type;
+    EXPECT_EQ(vx::VariantSize(RecordBuilder::Fixed(type, 99)), 1) << type;
+  }
 }
 
 TEST(Encoding, TextValueIsSentAsTag14WithItsNul) {
