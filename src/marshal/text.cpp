@@ -102,8 +102,8 @@ bool Convert(CodePage from, CodePage to, const char* input, std::string& out) {
   return ConvertThroughScratch(from, to, input, length, out);
 }
 
-// Appends `count` UTF-16 units, converted to the ANSI code page, to `out`.
-void AppendAnsi(const jchar* units, jsize count, std::string& out) {
+// Appends `count` UTF-16 units, converted to `page`, to `out`.
+void AppendConverted(CodePage page, const jchar* units, jsize count, std::string& out) {
   jsize ascii = 0;
   while (ascii < count && units[ascii] < 0x80) ++ascii;
   const std::size_t start = out.size();
@@ -116,17 +116,17 @@ void AppendAnsi(const jchar* units, jsize count, std::string& out) {
   char16_t wide[kChunkUnits];
   std::memcpy(wide, units, static_cast<std::size_t>(count) * sizeof(char16_t));
   char narrow[kChunkUnits * kMaxBytesPerUnit];
-  const int written = platform::WideToMultiByte(CodePage::Ansi, wide, count, narrow,
-                                                static_cast<int>(sizeof(narrow)));
+  const int written =
+      platform::WideToMultiByte(page, wide, count, narrow, static_cast<int>(sizeof(narrow)));
   if (written > 0) {
     out.append(narrow, static_cast<std::size_t>(written));
     return;
   }
   // A codeset with longer sequences than any known: measure and convert in place.
-  const int needed = platform::WideToMultiByte(CodePage::Ansi, wide, count, nullptr, 0);
+  const int needed = platform::WideToMultiByte(page, wide, count, nullptr, 0);
   if (needed <= 0) return;
   out.resize(start + static_cast<std::size_t>(needed));
-  platform::WideToMultiByte(CodePage::Ansi, wide, count, &out[start], needed);
+  platform::WideToMultiByte(page, wide, count, &out[start], needed);
 }
 
 }  // namespace
@@ -171,43 +171,47 @@ bool FetchUnits(JNIEnv* env, jstring text, jsize start, jsize count, jchar* unit
   return units[count - 1] != kFetchSentinel || !ClearPendingException(env);
 }
 
-// How much of a fetch AppendUnits used, and whether U+0000 ended the text there.
-struct Appended {
-  jsize used;
-  bool ended;
-};
+// U+0000 in a Java string stands for the two bytes C0 80 of the VM's modified UTF-8, which
+// decode as two invalid bytes: two U+FFFD. It never ends the text, so the service never
+// sees a prefix of what Java sent.
+constexpr jchar kNulReplacement[] = {0xFFFD, 0xFFFD};
+
+// Appends `count` units without U+0000 to `native`, converted to `page` a piece at a
+// time, no piece ending inside a surrogate pair.
+void AppendRun(CodePage page, const jchar* units, jsize count, std::string& native) {
+  for (jsize at = 0; at < count;) {
+    jsize piece = count - at < kChunkUnits ? count - at : kChunkUnits;
+    if (at + piece < count && IsHighSurrogate(units[at + piece - 1])) --piece;
+    AppendConverted(page, units + at, piece, native);
+    at += piece;
+  }
+}
 
 // Appends `count` fetched units to `native`: narrowed when they are ASCII, else converted
-// to the ANSI code page a piece at a time, no piece ending inside a surrogate pair. Stops
-// at U+0000; when `more` units follow, a high surrogate at the end is left unused (it is
-// fetched again with its partner).
-Appended AppendUnits(const jchar* units, jsize count, bool more, std::string& native) {
+// to `page`, each U+0000 as two U+FFFD. When `more` units follow, a high surrogate at the
+// end is left unused (it is fetched again with its partner). Returns the units used.
+jsize AppendUnits(CodePage page, const jchar* units, jsize count, bool more, std::string& native) {
   const std::size_t start = native.size();
   native.resize(start + static_cast<std::size_t>(count));
   const NarrowScan scan = NarrowUnits(reinterpret_cast<const char16_t*>(units),
                                       static_cast<std::size_t>(count), &native[start]);
-  if (scan.ascii) {
-    if (!scan.hasNul) return Appended{count, false};
-    const std::size_t kept = std::strlen(&native[start]);
-    native.resize(start + kept);
-    return Appended{static_cast<jsize>(kept), true};
-  }
+  if (scan.ascii && !scan.hasNul) return count;
   native.resize(start);
-  jsize end = 0;
-  while (end < count && units[end] != 0) ++end;
-  jsize usable = end;
-  if (end == count && more && IsHighSurrogate(units[count - 1])) --usable;
+  jsize usable = count;
+  if (more && IsHighSurrogate(units[count - 1])) --usable;
   for (jsize at = 0; at < usable;) {
-    jsize piece = usable - at < kChunkUnits ? usable - at : kChunkUnits;
-    if (at + piece < usable && IsHighSurrogate(units[at + piece - 1])) --piece;
-    AppendAnsi(units + at, piece, native);
-    at += piece;
+    jsize end = at;
+    while (end < usable && units[end] != 0) ++end;
+    AppendRun(page, units + at, end - at, native);
+    if (end == usable) break;
+    AppendConverted(page, kNulReplacement, 2, native);
+    at = end + 1;
   }
-  return Appended{usable, end < count};
+  return usable;
 }
 
 // Strings longer than kShortUnits: fetched kFetchUnits at a time.
-std::string LongJStringToNative(JNIEnv* env, jstring text, jsize length) {
+std::string LongJStringToPage(JNIEnv* env, jstring text, jsize length, CodePage page) {
   std::string native;
   native.reserve(static_cast<std::size_t>(length));
   jchar units[kFetchUnits];
@@ -215,21 +219,16 @@ std::string LongJStringToNative(JNIEnv* env, jstring text, jsize length) {
   while (position < length) {
     const jsize count = length - position < kFetchUnits ? length - position : kFetchUnits;
     if (!FetchUnits(env, text, position, count, units)) return std::string();
-    const Appended appended = AppendUnits(units, count, position + count < length, native);
-    if (appended.ended) break;
-    position += appended.used;
+    position += AppendUnits(page, units, count, position + count < length, native);
   }
   return native;
 }
 
-}  // namespace
-
 // The string is read as UTF-16 with GetStringRegion into a buffer on the stack, and
-// converted once to the ANSI code page. No allocation besides the result, no critical
-// section, no JNI call between fetching and converting. ASCII units (the common case) are
-// narrowed and checked in one pass; others go through the code page. U+0000 ends the text
-// as the terminator of the native string would.
-std::string JStringToNative(JNIEnv* env, jstring text) {
+// converted once to `page`. No allocation besides the result, no critical section, no JNI
+// call between fetching and converting. ASCII units (the common case) are narrowed and
+// checked in one pass; others go through the code page.
+std::string JStringToPage(JNIEnv* env, jstring text, CodePage page) {
   if (env == nullptr || text == nullptr) return std::string();
   // GetStringLength cannot throw for a live string.
   const jsize length = env->GetStringLength(text);
@@ -237,13 +236,23 @@ std::string JStringToNative(JNIEnv* env, jstring text) {
     if (length < 0) ClearPendingException(env);
     return std::string();
   }
-  if (length > kShortUnits) return LongJStringToNative(env, text, length);
+  if (length > kShortUnits) return LongJStringToPage(env, text, length, page);
 
   jchar units[kShortUnits];
   if (!FetchUnits(env, text, 0, length, units)) return std::string();
   std::string native;
-  AppendUnits(units, length, false, native);
+  AppendUnits(page, units, length, false, native);
   return native;
+}
+
+}  // namespace
+
+std::string JStringToNative(JNIEnv* env, jstring text) {
+  return JStringToPage(env, text, CodePage::Ansi);
+}
+
+std::string JStringToUtf8(JNIEnv* env, jstring text) {
+  return JStringToPage(env, text, CodePage::Utf8);
 }
 
 jbyteArray NewJavaByteArray(JNIEnv* env, const void* data, std::int32_t length) {

@@ -65,8 +65,11 @@ class ShortAnsiToUtf8 {
 };
 
 // A Java string as a native (ANSI) string: read as UTF-16 and converted once. A null
-// string, a null env or characters that cannot be fetched give "".
+// string, a null env or characters that cannot be fetched give "". Each U+0000 becomes two
+// U+FFFD (as the two bytes of its modified UTF-8 form would), so it never cuts the text.
 std::string JStringToNative(JNIEnv* env, jstring text);
+// The same in UTF-8.
+std::string JStringToUtf8(JNIEnv* env, jstring text);
 
 // New byte[] holding a copy of `length` bytes; null for a null env or data, a length
 // below 1, or a failed NewByteArray (its exception stays pending).

@@ -27,6 +27,9 @@ struct AllocationFaultsOff {
   }
 };
 
+// What U+0000 becomes in a UTF-8 code page.
+const std::string kTwoReplacements = "\xEF\xBF\xBD\xEF\xBF\xBD";
+
 Bytes BytesOf(const std::string& text) { return Bytes(text.begin(), text.end()); }
 
 // Helpers that read a result and drop its local reference, so no test outgrows the 16
@@ -54,9 +57,13 @@ TEST_F(TextJniTest, ReadsUtf16NotModifiedUtf8) {
   // A supplementary character arrives as real UTF-8, not as two encoded surrogates.
   EXPECT_EQ(Native(u"\U0001F600"), "\xF0\x9F\x98\x80");
   EXPECT_EQ(Native(u"x\u00E9\u4E2D\U0001F600y"), "x\xC3\xA9\xE4\xB8\xAD\xF0\x9F\x98\x80y");
-  // U+0000 ends the native string.
-  EXPECT_EQ(Native(std::u16string(u"ab\0cd", 5)), "ab");
-  EXPECT_EQ(Native(std::u16string(u"\0cd", 3)), "");
+  // U+0000 does not end the native string: it becomes two U+FFFD, as its modified UTF-8
+  // form C0 80 would, and the rest follows.
+  EXPECT_EQ(Native(std::u16string(u"ab\0cd", 5)), "ab" + kTwoReplacements + "cd");
+  EXPECT_EQ(Native(std::u16string(u"\0cd", 3)), kTwoReplacements + "cd");
+  EXPECT_EQ(Native(std::u16string(u"\0", 1)), kTwoReplacements);
+  EXPECT_EQ(Native(std::u16string(u"\u4E2D\0\0", 3)),
+            "\xE4\xB8\xAD" + kTwoReplacements + kTwoReplacements);
   // A lone surrogate is no character: U+FFFD.
   EXPECT_EQ(Native(std::u16string{u'a', 0xD800, u'z'}), "a\xEF\xBF\xBDz");
   EXPECT_EQ(Native(u""), "");
@@ -70,6 +77,9 @@ TEST_F(TextJniTest, ConvertsToTheAnsiCodePage) {
   EXPECT_EQ(Native(u"600000.SH,\u4E2D"), "600000.SH,\xD6\xD0");
   // A default character for each (kUnmappedNonBmp for the emoji).
   EXPECT_EQ(Native(u"a\U0001F600b\u0E10c"), "a" + std::string(testlocale::kUnmappedNonBmp) + "b?c");
+  // U+0000 as two U+FFFD, which GBK lacks.
+  EXPECT_EQ(Native(std::u16string(u"a\0b", 3)), "a??b");
+  EXPECT_EQ(Native(std::u16string(u"\u4E2D\0", 2)), "\xD6\xD0??");
 }
 
 TEST_F(TextJniTest, NullStringOrEnvGivesEmpty) {
@@ -117,10 +127,15 @@ TEST_F(TextJniTest, LongStringsConvertWhole) {
     EXPECT_EQ(Native(around), want) << "pair at " << at;
   }
 
-  // U+0000 far into a long string still ends it.
-  std::u16string withNul(2000, u'z');
-  withNul[1500] = u'\0';
-  EXPECT_EQ(Native(withNul), std::string(1500, 'z'));
+  // U+0000 far into a long string, in the first and a later fetch, at a fetch's end.
+  std::u16string withNul(5000, u'z');
+  for (std::size_t at : {1500u, 2047u, 4000u}) withNul[at] = u'\0';
+  std::string wantNul(5000, 'z');
+  for (std::size_t at : {4000u, 2047u, 1500u}) wantNul.replace(at, 1, kTwoReplacements);
+  EXPECT_EQ(Native(withNul), wantNul);
+  withNul[3000] = u'\u00E9';
+  wantNul.replace(3000 + 2 * 5, 1, "\xC3\xA9");
+  EXPECT_EQ(Native(withNul), wantNul);
 }
 
 // Around the length where strings stop being fetched in one step: U+0000 and characters
@@ -135,15 +150,20 @@ TEST_F(TextJniTest, LengthsAroundTheOneFetchLimit) {
     accented.back() = u'\u00E9';
     EXPECT_EQ(Native(accented), std::string(length - 1, 'k') + "\xC3\xA9") << length;
 
-    std::u16string cut = accented;
-    cut[length / 2] = u'\0';
-    EXPECT_EQ(Native(cut), std::string(length / 2, 'k')) << length;
+    std::u16string nul = accented;
+    nul[length / 2] = u'\0';
+    EXPECT_EQ(Native(nul), std::string(length / 2, 'k') + kTwoReplacements +
+                               std::string(length - length / 2 - 2, 'k') + "\xC3\xA9")
+        << length;
+    nul = ascii;
+    nul[length - 1] = u'\0';
+    EXPECT_EQ(Native(nul), std::string(length - 1, 'k') + kTwoReplacements) << length;
 
     std::u16string pairAtEnd(length - 2, u'k');
     pairAtEnd += u"\U0001F600";
     EXPECT_EQ(Native(pairAtEnd), std::string(length - 2, 'k') + "\xF0\x9F\x98\x80") << length;
   }
-  EXPECT_EQ(Native(std::u16string(u"\u00E9x\0y", 4)), "\xC3\xA9x");
+  EXPECT_EQ(Native(std::u16string(u"\u00E9x\0y", 4)), "\xC3\xA9x" + kTwoReplacements + "y");
   // Units whose low byte is 0 or ASCII are no U+0000 and no ASCII, wherever they stand.
   for (std::size_t at : {0u, 5u, 17u, 35u, 39u}) {
     for (char16_t unit : {u'\u0100', u'\u0141', u'\u0080'}) {
