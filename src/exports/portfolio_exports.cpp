@@ -1,6 +1,8 @@
 // Portfolio operations: create, delete, transfer, and orders from a JSON list.
 #include <jni.h>
 
+#include <string>
+
 #include "bridge/function_table.h"
 #include "exports/export_util.h"
 #include "marshal/orders.h"
@@ -12,12 +14,15 @@ JNIEXPORT jint JNICALL Java_com_tarnwick_api_NativeAPI_porder(JNIEnv* env, jobje
                                                               jstring s2, jstring s3, jstring s4) {
   auto porder = VX_REQUIRE(porder);
   if (porder == nullptr) return vx::kCodeMissing;
-  const auto natives = vx::ConvertArguments(env, json, s2, s3, s4);
+  // The list is read in UTF-8, so that no byte of a double-byte character can read as JSON;
+  // its texts reach the records in the ANSI code page.
+  const std::string list = vx::JStringToUtf8(env, json);
+  const auto natives = vx::ConvertArguments(env, s2, s3, s4);
   vx::OrderArray orders;
-  const std::int32_t code = vx::BuildOrderArray(std::get<0>(natives), orders);
+  const std::int32_t code = vx::BuildOrderArray(list, orders);
   if (code != 0) return code;
-  return porder(orders.data(), orders.size(), std::get<1>(natives).c_str(),
-                std::get<2>(natives).c_str(), std::get<3>(natives).c_str());
+  return porder(orders.data(), orders.size(), std::get<0>(natives).c_str(),
+                std::get<1>(natives).c_str(), std::get<2>(natives).c_str());
 }
 
 JNIEXPORT jint JNICALL Java_com_tarnwick_api_NativeAPI_pcreate(JNIEnv* env, jobject, jstring s1,

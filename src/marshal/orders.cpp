@@ -6,11 +6,14 @@
 #include <cstring>
 #include <exception>
 #include <limits>
-#include <memory>
+#include <new>
+#include <string>
 
 #include "log/log_lines.h"
 #include "marshal/alloc.h"
 #include "marshal/serialize.h"
+#include "marshal/text.h"
+#include "platform/platform.h"
 
 namespace vx {
 
@@ -30,8 +33,36 @@ float ToFloat(const Json::Value& value) {
   return value.asFloat();
 }
 
+// UTF-8 text (which may hold U+0000 from a \u0000 escape) in the ANSI code page, NULs
+// kept where they are. ASCII text, and any text in a UTF-8 code page, is already that.
+std::string ToAnsi(const std::string& utf8) {
+  if (IsAscii(utf8.data(), utf8.size()) || platform::AnsiIsUtf8()) return utf8;
+  std::string ansi;
+  std::string piece;
+  for (std::size_t at = 0;;) {
+    const std::size_t nul = utf8.find('\0', at);
+    if (!Utf8ToAnsi(utf8.substr(at, nul - at).c_str(), piece)) throw std::bad_alloc();
+    ansi += piece;
+    if (nul == std::string::npos) return ansi;
+    ansi += '\0';
+    at = nul + 1;
+  }
+}
+
+// The list as the log lines show it: in the ANSI code page, as the service's texts are.
+std::string ForLog(const std::string& json) {
+  std::string native;
+  if (IsAscii(json.data(), json.size()) || platform::AnsiIsUtf8() ||
+      !Utf8ToAnsi(json.c_str(), native)) {
+    return json;
+  }
+  return native;
+}
+
 void FillRecord(const Json::Value& element, OrderInfo& record) {
-  const std::string code = element.get("code", "").asString();
+  // The list is read in UTF-8; the code goes to the service in the ANSI code page, cut at
+  // 19 bytes of that form.
+  const std::string code = ToAnsi(element.get("code", "").asString());
   std::memcpy(record.code, code.data(),
               code.size() < kCodeCopyLimit ? code.size() : kCodeCopyLimit);
   record.volume = element.get("volume", 0.0).asDouble();
@@ -44,12 +75,28 @@ void FillRecord(const Json::Value& element, OrderInfo& record) {
   record.reserve = element.get("reserve", 0).asInt();
 }
 
+// The classic reader with all its features and comments collected: it refuses what the
+// newer CharReader's defaults let through (trailing commas, a leading '+', a byte-order
+// mark). The library marks it deprecated in some versions.
 bool Parse(const std::string& json, Json::Value& root) {
-  Json::CharReaderBuilder builder;
-  builder["collectComments"] = true;
-  const std::unique_ptr<Json::CharReader> reader(builder.newCharReader());
+  // Reading a double may switch the C runtime's locale (MinGW's libstdc++ does, around
+  // strtod): that switch stays on this thread.
+  const platform::ThreadLocaleScope threadLocale;
+#if defined(__GNUC__)
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
+#elif defined(_MSC_VER)
+#pragma warning(push)
+#pragma warning(disable : 4996)
+#endif
+  Json::Reader reader;
+#if defined(__GNUC__)
+#pragma GCC diagnostic pop
+#elif defined(_MSC_VER)
+#pragma warning(pop)
+#endif
   const char* begin = json.data();
-  return reader->parse(begin, begin + json.size(), &root, nullptr);
+  return reader.parse(begin, begin + json.size(), root, true);
 }
 
 }  // namespace
@@ -60,17 +107,17 @@ std::int32_t BuildOrderArray(const std::string& json, OrderArray& orders) {
   try {
     Json::Value root;
     if (!Parse(json, root)) {
-      logline::JsonParseError(json.c_str());
+      logline::JsonParseError(ForLog(json).c_str());
       return kCodeBadJson;
     }
     if (!root.isArray() || root.empty() || root.size() > static_cast<Json::ArrayIndex>(INT32_MAX)) {
-      logline::JsonParamError(json.c_str());
+      logline::JsonParamError(ForLog(json).c_str());
       return kCodeBadOrderList;
     }
     // Every element must be an object (or null, read as all defaults).
     for (const Json::Value& element : root) {
       if (!element.isObject() && !element.isNull()) {
-        logline::JsonParamError(json.c_str());
+        logline::JsonParamError(ForLog(json).c_str());
         return kCodeBadOrderList;
       }
     }
@@ -94,7 +141,11 @@ std::int32_t BuildOrderArray(const std::string& json, OrderArray& orders) {
   } catch (...) {
     // An unconvertible member, a number too large for its field, or no memory inside the
     // JSON library: the service is not called.
-    logline::JsonParseError(json.c_str());
+    try {
+      logline::JsonParseError(ForLog(json).c_str());
+    } catch (...) {
+      logline::JsonParseError(json.c_str());
+    }
     return kCodeBadJson;
   }
 }

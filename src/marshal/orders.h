@@ -25,9 +25,11 @@ class OrderArray {
   std::int32_t m_count = 0;
 };
 
-// Parses `json` (native text) and fills `orders`. Returns 0, or the code to answer
-// (10000004 unparsable or unconvertible, 10003003 not a non-empty array of objects,
-// 10000003 no memory) after logging its line. `orders` is left empty on failure.
+// Parses `json` (UTF-8) and fills `orders`, each text member converted to the ANSI code
+// page as it fills its field. Returns 0, or the code to answer (10000004 unparsable or
+// unconvertible, 10003003 not a non-empty array of objects, 10000003 no memory) after
+// logging its line, which shows the list in the ANSI code page. `orders` is left empty on
+// failure.
 std::int32_t BuildOrderArray(const std::string& json, OrderArray& orders);
 
 }  // namespace vx

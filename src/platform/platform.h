@@ -68,6 +68,29 @@ struct AnsiToUtf8Route {
 // process, but after the locale changes it converts from the code page it was fetched for.
 AnsiToUtf8Route DirectAnsiToUtf8();
 
+// For one scope, keeps changes that the calling thread makes to the C runtime's locale
+// (setlocale) from reaching other threads. MinGW's libstdc++ reads every double by
+// switching the whole process's C locale to "C" and back, so two threads doing it at once
+// can leave the wrong locale behind, and any other thread sees "C" meanwhile. On Windows
+// the scope turns on the runtime's per-thread locale (_configthreadlocale); where the
+// runtime has none (msvcrt.dll before Vista, and Wine's), scopes exclude one another
+// instead, so that at least their own switches cannot interleave. On POSIX, libstdc++
+// reads numbers without touching the locale, and the scope does nothing.
+class ThreadLocaleScope {
+ public:
+  ThreadLocaleScope();
+  ~ThreadLocaleScope();
+  ThreadLocaleScope(const ThreadLocaleScope&) = delete;
+  ThreadLocaleScope& operator=(const ThreadLocaleScope&) = delete;
+
+  // True when changes stay on this thread (Windows with per-thread locales).
+  static bool PerThread();
+
+ private:
+  int m_previous;
+  bool m_locked;
+};
+
 #if !defined(_WIN32)
 // For tests on POSIX: the ANSI conversions above, always through iconv even where the
 // codeset is converted by table, and whether the current ANSI codeset has a table.

@@ -341,6 +341,38 @@ TEST_F(Exports, RefusedOrderListNeverReachesTheService) {
   EXPECT_NE(lines[1].find("]:json param error : []\n"), std::string::npos);
 }
 
+// A list read in UTF-8: 乗 is 81 5C in GBK, and 0x5C would read as a backslash; a \u
+// escape reaches the record in GBK too.
+TEST_F(Exports, OrderCodesReachTheServiceInGbk) {
+  VX_USE_LOCALE(vx::testlocale::kGbk);
+  jstring literal = jvm().NewJString(u"[{\"code\":\"\u4E57\"}]");
+  jstring escaped = jvm().NewJString(u"[{\"code\":\"\\u4e2d\"}]");
+  EXPECT_EQ(API(porder)(env(), nullptr, literal, s[1], s[2], s[3]), 0);
+  EXPECT_EQ(API(porder)(env(), nullptr, escaped, s[1], s[2], s[3]), 0);
+  const auto calls = SimCalls(sim);
+  ASSERT_EQ(calls.size(), 2u);
+  // porder|<64 bytes in hex>|1|s2|s3|s4: the code field is the first 24 bytes.
+  EXPECT_EQ(calls[0].substr(0, 7 + 48), "porder|815C" + std::string(44, '0'));
+  EXPECT_EQ(calls[1].substr(0, 7 + 48), "porder|D6D0" + std::string(44, '0'));
+  EXPECT_EQ(calls[0].substr(7 + 128), "|1|s2|s3|s4");
+}
+
+// U+0000 in a Java string goes on as two U+FFFD in the ANSI code page, never as its end.
+TEST_F(Exports, JavaNulReachesTheServiceAsTwoReplacementsInUtf8) {
+  VX_USE_LOCALE(vx::testlocale::kUtf8);
+  jstring host = jvm().NewJString(std::u16string(u"a\0b", 3));
+  EXPECT_EQ(API(setproxy)(env(), nullptr, 1, host, 80, JNI_FALSE, s[1], s[2]), 0);
+  EXPECT_EQ(SimCalls(sim),
+            (std::vector<std::string>{"setproxy|1|a\\xEF\\xBF\\xBD\\xEF\\xBF\\xBDb|80|0|s2|s3"}));
+}
+
+TEST_F(Exports, JavaNulReachesTheServiceAsTwoReplacementsInGbk) {
+  VX_USE_LOCALE(vx::testlocale::kGbk);
+  jstring host = jvm().NewJString(std::u16string(u"a\0b", 3));
+  EXPECT_EQ(API(setproxy)(env(), nullptr, 1, host, 80, JNI_FALSE, s[1], s[2]), 0);
+  EXPECT_EQ(SimCalls(sim), (std::vector<std::string>{"setproxy|1|a??b|80|0|s2|s3"}));
+}
+
 // ---- Missing functions -------------------------------------------------------------------
 
 class MissingFunctions : public Exports {

@@ -1,12 +1,18 @@
 // The JSON order list: what reaches the service, and what is refused before it.
 #include <gtest/gtest.h>
 
+#include <clocale>
 #include <cstring>
+#include <string>
+#include <thread>
+#include <vector>
 
+#include "ctype_locale.h"
 #include "log_capture.h"
 #include "marshal/alloc.h"
 #include "marshal/orders.h"
 #include "marshal/serialize.h"
+#include "platform/platform.h"
 
 namespace {
 
@@ -38,6 +44,33 @@ TEST_F(OrderList, UnparsableTextIsAParseError) {
   for (const char* json : {"", "   ", "[", "[{]", "{\"code\":}"}) {
     ExpectRefused(json, vx::kCodeBadJson, "json parse error : ");
   }
+}
+
+// The classic reader's grammar: stricter than the newer reader's defaults in these four.
+TEST_F(OrderList, WhatTheClassicReaderRefusesIsAParseError) {
+  for (const char* json :
+       {"[{\"code\":\"A\",\"volume\":100},]", "[{\"volume\":1,}]", "[{\"volume\":+100}]"}) {
+    ExpectRefused(json, vx::kCodeBadJson, "json parse error : ");
+  }
+  // A byte-order mark (the line shows it in the ANSI code page).
+  vx::OrderArray orders;
+  EXPECT_EQ(vx::BuildOrderArray("\xEF\xBB\xBF[{\"code\":\"A\"}]", orders), vx::kCodeBadJson);
+  EXPECT_EQ(orders.data(), nullptr);
+  const auto lines = vxtest::TakeLogLines();
+  ASSERT_EQ(lines.size(), 1u);
+  EXPECT_NE(lines[0].find("]:json parse error : "), std::string::npos);
+  EXPECT_NE(lines[0].find("[{\"code\":\"A\"}]\n"), std::string::npos);
+}
+
+TEST_F(OrderList, WhatTheClassicReaderAcceptsStaysAccepted) {
+  // Comments, text after the root value, and duplicate members (the last one counts).
+  ASSERT_EQ(Build("// orders\n[{\"code\":\"A\", /* c */ \"volume\":1}] trailing"), 0);
+  EXPECT_STREQ(m_orders.data()[0].code, "A");
+  EXPECT_EQ(m_orders.data()[0].volume, 1.0);
+  vx::OrderArray again;
+  ASSERT_EQ(vx::BuildOrderArray(R"([{"volume":1,"volume":2}] [1])", again), 0);
+  EXPECT_EQ(again.data()[0].volume, 2.0);
+  EXPECT_TRUE(vxtest::TakeLogLines().empty());
 }
 
 TEST_F(OrderList, ElementsThatAreNotObjectsAreRefused) {
@@ -105,6 +138,82 @@ TEST_F(OrderList, LongCodeIsCutToNineteenBytes) {
   EXPECT_EQ(std::string(code, 19), "ABCDEFGHIJKLMNOPQRS");
   for (int i = 19; i < 24; ++i) EXPECT_EQ(code[i], 0) << i;
   EXPECT_EQ(m_orders.data()[0].volume, 3.0);
+}
+
+// A \u0000 escape stays in the record as it always was.
+TEST_F(OrderList, EscapedNulStaysInTheCode) {
+  ASSERT_EQ(Build(R"([{"code":"A\u0000B"}])"), 0);
+  EXPECT_EQ(std::memcmp(m_orders.data()[0].code, "A\0B\0", 4), 0);
+}
+
+// The list is read in UTF-8 and its code reaches the record in the ANSI code page: a
+// character whose GBK form ends in 0x5C (a backslash in ASCII) is no escape, and a \u
+// escape gives GBK bytes, not UTF-8.
+TEST_F(OrderList, CodesInGbk) {
+  VX_USE_LOCALE(vx::testlocale::kGbk);
+  ASSERT_EQ(Build("[{\"code\":\"\xE4\xB9\x97\"},{\"code\":\"\\u4e2d\\u6587\"},"
+                  "{\"code\":\"\xE4\xB9\x97\\u0000\xE4\xB8\xAD\"}]"),
+            0);
+  ASSERT_EQ(m_orders.size(), 3);
+  EXPECT_EQ(std::string(m_orders.data()[0].code, 3), std::string("\x81\x5C\0", 3));
+  EXPECT_EQ(std::string(m_orders.data()[1].code, 5), std::string("\xD6\xD0\xCE\xC4\0", 5));
+  EXPECT_EQ(std::string(m_orders.data()[2].code, 6), std::string("\x81\x5C\0\xD6\xD0\0", 6));
+  // Cut at 19 bytes of the GBK form, as the bytes fall: ten characters are 20 bytes.
+  std::string ten;
+  for (int i = 0; i < 10; ++i) ten += "\xE4\xB8\xAD";
+  vx::OrderArray cut;
+  ASSERT_EQ(vx::BuildOrderArray("[{\"code\":\"" + ten + "\"}]", cut), 0);
+  std::string want;
+  for (int i = 0; i < 9; ++i) want += "\xD6\xD0";
+  want += std::string("\xD6\0\0\0\0\0", 6);
+  EXPECT_EQ(std::string(cut.data()[0].code, 24), want);
+  EXPECT_TRUE(vxtest::TakeLogLines().empty());
+  // The failure lines show the list in GBK.
+  vx::OrderArray refused;
+  EXPECT_EQ(vx::BuildOrderArray("[{\"code\":\"\xE4\xB8\xAD\",\"volume\":\"1\"}]", refused),
+            vx::kCodeBadJson);
+  EXPECT_EQ(vx::BuildOrderArray("[\"\xE4\xB8\xAD\"]", refused), vx::kCodeBadOrderList);
+  const auto lines = vxtest::TakeLogLines();
+  ASSERT_EQ(lines.size(), 2u);
+  EXPECT_NE(lines[0].find("json parse error : [{\"code\":\"\xD6\xD0\",\"volume\":\"1\"}]\n"),
+            std::string::npos);
+  EXPECT_NE(lines[1].find("json param error : [\"\xD6\xD0\"]\n"), std::string::npos);
+}
+
+// Reading a double must not switch the process's C locale under other threads (MinGW's
+// libstdc++ switches it to "C" and back around every double it reads).
+TEST_F(OrderList, ParsesInParallelLeaveTheProcessLocaleAlone) {
+  const std::string before = std::setlocale(LC_ALL, nullptr);
+  // A locale other than "C", so that a switch to "C" shows: the user's default locale (on
+  // Windows always one with a code page) or a UTF-8 one.
+  const char* named = std::setlocale(LC_NUMERIC, "");
+  if (named == nullptr || std::string(named) == "C") named = std::setlocale(LC_NUMERIC, "C.UTF-8");
+  ASSERT_NE(named, nullptr);
+  const std::string numeric = std::setlocale(LC_NUMERIC, nullptr);
+  std::vector<std::thread> threads;
+  std::vector<int> failures(4, 0);
+  for (int t = 0; t < 4; ++t) {
+    threads.emplace_back([t, &failures] {
+      for (int i = 0; i < 300; ++i) {
+        vx::OrderArray orders;
+        if (vx::BuildOrderArray(R"([{"volume":1.5,"price":2.25,"cost":0.5,"rate":1e-3}])",
+                                orders) != 0 ||
+            orders.data()[0].volume != 1.5) {
+          ++failures[static_cast<std::size_t>(t)];
+        }
+      }
+    });
+  }
+  int changed = 0;
+  for (int i = 0; i < 20000 && changed == 0; ++i) {
+    if (numeric != std::setlocale(LC_NUMERIC, nullptr)) ++changed;
+  }
+  for (std::thread& thread : threads) thread.join();
+  const std::string after = std::setlocale(LC_NUMERIC, nullptr);
+  std::setlocale(LC_ALL, before.c_str());
+  EXPECT_EQ(failures, std::vector<int>(4, 0));
+  EXPECT_EQ(changed, 0) << "another thread saw the process locale switched";
+  EXPECT_EQ(after, numeric);
 }
 
 TEST_F(OrderList, AllocationFailureIsReportedWithTheCount) {

@@ -818,6 +818,14 @@ int WideToMultiByte(CodePage page, const char16_t* text, int length, char* out, 
   return FromWide(page, text, length, out, capacity, true);
 }
 
+// libstdc++ reads numbers in the "C" locale through strtod_l, never through setlocale.
+ThreadLocaleScope::ThreadLocaleScope() : m_previous(0), m_locked(false) {
+  static_cast<void>(m_previous);
+  static_cast<void>(m_locked);
+}
+ThreadLocaleScope::~ThreadLocaleScope() = default;
+bool ThreadLocaleScope::PerThread() { return false; }
+
 bool AnsiIsUtf8() { return Classify(AnsiCodeset()).kind == Codeset::Utf8; }
 
 int AnsiToWideByIconv(const char* text, int length, char16_t* out, int capacity) {

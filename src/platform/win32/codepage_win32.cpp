@@ -4,6 +4,9 @@
 #define NOMINMAX
 #include <windows.h>
 
+#include <clocale>
+#include <mutex>
+
 #include "platform/platform.h"
 
 namespace vx::platform {
@@ -35,5 +38,58 @@ bool AnsiIsUtf8() { return ::GetACP() == CP_UTF8; }
 // MultiByteToWideChar and WideCharToMultiByte are the system's own, table-driven and quick:
 // callers go through UTF-16 themselves, on a buffer of their own.
 AnsiToUtf8Route DirectAnsiToUtf8() { return AnsiToUtf8Route{nullptr, nullptr}; }
+
+namespace {
+
+using ConfigThreadLocaleFn = int(__cdecl*)(int);
+
+// The runtime's _configthreadlocale, or null. MinGW's msvcrt import library links a stub
+// that always refuses per-thread locales, so there the system's msvcrt.dll is asked for
+// the real function (which Windows has from Vista on).
+ConfigThreadLocaleFn FindConfigThreadLocale() {
+#if defined(_MSC_VER) || defined(_UCRT)
+  return &::_configthreadlocale;
+#else
+  const HMODULE crt = ::GetModuleHandleW(L"msvcrt.dll");
+  if (crt == nullptr) return nullptr;
+  return reinterpret_cast<ConfigThreadLocaleFn>(
+      reinterpret_cast<void*>(::GetProcAddress(crt, "_configthreadlocale")));
+#endif
+}
+
+ConfigThreadLocaleFn ConfigThreadLocale() {
+  static const ConfigThreadLocaleFn function = FindConfigThreadLocale();
+  return function;
+}
+
+// Held by the scopes of a runtime without per-thread locales.
+std::mutex g_localeSwitches;
+
+}  // namespace
+
+ThreadLocaleScope::ThreadLocaleScope() : m_previous(-1), m_locked(false) {
+  const ConfigThreadLocaleFn configure = ConfigThreadLocale();
+  if (configure != nullptr) m_previous = configure(_ENABLE_PER_THREAD_LOCALE);
+  if (m_previous == -1) {
+    g_localeSwitches.lock();
+    m_locked = true;
+  }
+}
+
+ThreadLocaleScope::~ThreadLocaleScope() {
+  if (m_locked) {
+    g_localeSwitches.unlock();
+  } else if (m_previous == _DISABLE_PER_THREAD_LOCALE) {
+    ConfigThreadLocale()(_DISABLE_PER_THREAD_LOCALE);
+  }
+}
+
+bool ThreadLocaleScope::PerThread() {
+  const ConfigThreadLocaleFn configure = ConfigThreadLocale();
+  if (configure == nullptr) return false;
+  const int previous = configure(_ENABLE_PER_THREAD_LOCALE);
+  if (previous == _DISABLE_PER_THREAD_LOCALE) configure(_DISABLE_PER_THREAD_LOCALE);
+  return previous != -1;
+}
 
 }  // namespace vx::platform
