@@ -1,7 +1,8 @@
 // Fuzz target: the JSON order list of porder, read into OrderInfo records.
 //
-// The input is the JSON text, used as it is. Each input runs twice: once as it stands, once
-// with every bridge allocation failing. Checked per run:
+// The input is the JSON text (UTF-8, as the bridge reads it), used as it is. The ANSI code
+// page is UTF-8 (LC_CTYPE en_US.UTF-8), so codes and log lines keep the text's bytes. Each input
+// runs twice: once as it stands, once with every bridge allocation failing. Checked per run:
 // - the result is 0, 10000004, 10003003 or 10000003, and exactly the failures log a line,
 //   that line being the one that goes with the code (with the JSON text for the two JSON
 //   lines, and the element count for the allocation line);
@@ -15,8 +16,11 @@
 #include <json/json.h>
 
 #include <algorithm>
+#include <clocale>
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <exception>
 #include <memory>
@@ -88,14 +92,20 @@ bool AllZero(const unsigned char* bytes, std::size_t count) {
   return std::all_of(bytes, bytes + count, [](unsigned char b) { return b == 0; });
 }
 
-// A second reading of the text, with the library's default settings. Null when the text
-// does not parse (a nesting beyond the library's limit throws).
+// A second reading of the text, by a plain Json::Reader. Null when the text does not parse
+// (a nesting beyond the library's limit throws).
 std::unique_ptr<Json::Value> ParseAgain(const std::string& json) {
   auto root = std::make_unique<Json::Value>();
   try {
-    Json::CharReaderBuilder builder;
-    const std::unique_ptr<Json::CharReader> reader(builder.newCharReader());
-    if (!reader->parse(json.data(), json.data() + json.size(), root.get(), nullptr)) return nullptr;
+#if defined(__GNUC__)
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
+#endif
+    Json::Reader reader;
+#if defined(__GNUC__)
+#pragma GCC diagnostic pop
+#endif
+    if (!reader.parse(json.data(), json.data() + json.size(), *root, true)) return nullptr;
   } catch (const std::exception&) {
     return nullptr;
   }
@@ -157,6 +167,15 @@ void CheckRecords(const std::vector<vx::OrderInfo>& records, const Json::Value& 
 }
 
 }  // namespace
+
+extern "C" int LLVMFuzzerInitialize(int* /*argc*/, char*** /*argv*/) {
+  if (std::setlocale(LC_CTYPE, "en_US.UTF-8") == nullptr) {
+    std::fprintf(stderr,
+                 "porder_fuzz: locale en_US.UTF-8 is missing (scripts/make-test-locales.sh)\n");
+    std::abort();
+  }
+  return 0;
+}
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string json(reinterpret_cast<const char*>(data), size);

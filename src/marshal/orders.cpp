@@ -75,10 +75,12 @@ void FillRecord(const Json::Value& element, OrderInfo& record) {
   record.reserve = element.get("reserve", 0).asInt();
 }
 
+}  // namespace
+
 // The classic reader with all its features and comments collected: it refuses what the
 // newer CharReader's defaults let through (trailing commas, a leading '+', a byte-order
 // mark). The library marks it deprecated in some versions.
-bool Parse(const std::string& json, Json::Value& root) {
+bool ParseOrderList(const std::string& json, Json::Value& root) {
   // Reading a double may switch the C runtime's locale (MinGW's libstdc++ does, around
   // strtod): that switch stays on this thread.
   const platform::ThreadLocaleScope threadLocale;
@@ -99,14 +101,12 @@ bool Parse(const std::string& json, Json::Value& root) {
   return reader.parse(begin, begin + json.size(), root, true);
 }
 
-}  // namespace
-
 OrderArray::~OrderArray() { BridgeFree(m_records); }
 
 std::int32_t BuildOrderArray(const std::string& json, OrderArray& orders) {
   try {
     Json::Value root;
-    if (!Parse(json, root)) {
+    if (!ParseOrderList(json, root)) {
       logline::JsonParseError(ForLog(json).c_str());
       return kCodeBadJson;
     }

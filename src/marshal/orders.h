@@ -6,6 +6,10 @@
 
 #include "bridge/service_api.h"
 
+namespace Json {
+class Value;
+}  // namespace Json
+
 namespace vx {
 
 // Owns the records for the length of one call.
@@ -21,6 +25,11 @@ class OrderArray {
 
  private:
   friend std::int32_t BuildOrderArray(const std::string& json, OrderArray& orders);
+
+  // The parse of BuildOrderArray alone: `json` read into `root` exactly as a default-made
+  // Json::Reader reads it, comments collected. False when the text does not parse; throws
+  // what the library throws (a nesting beyond its limit).
+  bool ParseOrderList(const std::string& json, Json::Value& root);
   OrderInfo* m_records = nullptr;
   std::int32_t m_count = 0;
 };

@@ -1,0 +1,80 @@
+// Fuzz target: porder reads its order list exactly as a default-made Json::Reader does.
+//
+// The input is the JSON text. It goes to the bridge's parser (ParseOrderList), to a plain
+// Json::Reader (comments collected) and to BuildOrderArray. Checked:
+// - the bridge's parser and the plain reader both accept or both refuse (a library
+//   exception, such as a nesting beyond its limit, counts as refusing);
+// - when both accept, they read the same value;
+// - BuildOrderArray answers a refused text with 10000004 and the "json parse error" line,
+//   and an accepted one never with that line unless it is an order list (whose members may
+//   fail to convert).
+#include <json/json.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <exception>
+#include <memory>
+#include <string>
+
+#include "fuzz_support.h"
+#include "marshal/orders.h"
+#include "marshal/serialize.h"
+
+namespace {
+
+// Null when the text does not parse.
+template <typename ParseFn>
+std::unique_ptr<Json::Value> Read(ParseFn parse) {
+  auto root = std::make_unique<Json::Value>();
+  try {
+    if (!parse(*root)) return nullptr;
+  } catch (const std::exception&) {
+    return nullptr;
+  }
+  return root;
+}
+
+bool IsOrderList(const Json::Value& root) {
+  if (!root.isArray() || root.empty()) return false;
+  for (const Json::Value& element : root) {
+    if (!element.isObject() && !element.isNull()) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  const std::string json(reinterpret_cast<const char*>(data), size);
+  vx::fuzz::TakeLogLines();
+
+  const auto bridge = Read([&json](Json::Value& root) { return vx::ParseOrderList(json, root); });
+  const auto plain = Read([&json](Json::Value& root) {
+#if defined(__GNUC__)
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
+#endif
+    Json::Reader reader;
+#if defined(__GNUC__)
+#pragma GCC diagnostic pop
+#endif
+    return reader.parse(json.data(), json.data() + json.size(), root, true);
+  });
+  VX_FUZZ_CHECK((bridge == nullptr) == (plain == nullptr));
+  if (bridge != nullptr) VX_FUZZ_CHECK(*bridge == *plain);
+
+  vx::OrderArray orders;
+  const std::int32_t code = vx::BuildOrderArray(json, orders);
+  const auto lines = vx::fuzz::TakeLogLines();
+  const bool parseErrorLine =
+      lines.size() == 1 && lines[0].find("]:json parse error : ") != std::string::npos;
+  if (plain == nullptr) {
+    VX_FUZZ_CHECK(code == vx::kCodeBadJson);
+    VX_FUZZ_CHECK(parseErrorLine);
+  } else if (!IsOrderList(*plain)) {
+    VX_FUZZ_CHECK(code == vx::kCodeBadOrderList);
+  } else {
+    VX_FUZZ_CHECK(code == 0 || (code == vx::kCodeBadJson && parseErrorLine));
+  }
+  return 0;
+}
