@@ -117,10 +117,14 @@ class ControlExportsTest extends DefaultSimTest {
     assertEquals(0, api.setproxy(0, "h", 65536, true, "a", "b"));
     SimControl.setNextCode(-99);
     assertEquals(-99, api.setproxy(2, "h", -1, false, "a", "b"));
+    // U+0000 does not end the host: it arrives as two U+FFFD (the process code page is UTF-8).
+    assertEquals(0, api.setproxy(1, "a\u0000b", 1, false, "u\u0000", "p"));
 
-    assertEquals(Arrays.asList("setproxy|3|proxy.local|4464|1|user|secret",
-                     "setproxy|-1|10.0.0.1|8080|0||\\xC3\\xA9", "setproxy|0|h|0|1|a|b",
-                     "setproxy|2|h|65535|0|a|b"),
+    assertEquals(
+        Arrays.asList("setproxy|3|proxy.local|4464|1|user|secret",
+            "setproxy|-1|10.0.0.1|8080|0||\\xC3\\xA9", "setproxy|0|h|0|1|a|b",
+            "setproxy|2|h|65535|0|a|b",
+            "setproxy|1|a\\xEF\\xBF\\xBD\\xEF\\xBF\\xBDb|1|0|u\\xEF\\xBF\\xBD\\xEF\\xBF\\xBD|p"),
         SimBridge.calls());
   }
 

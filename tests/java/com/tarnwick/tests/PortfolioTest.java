@@ -104,8 +104,11 @@ class PortfolioTest extends DefaultSimTest {
 
   @Test
   void textsThatDoNotParseAreRefused() {
-    for (String json :
-        new String[] {"", "[", "not json", "[{\"code\":\"A\"}", "[{\"code\" \"A\"}]"}) {
+    // The last four are refused as the classic reader refuses them: trailing commas in an
+    // array and in an object, a leading plus, and a byte-order mark.
+    for (String json : new String[] {"", "[", "not json", "[{\"code\":\"A\"}", "[{\"code\" \"A\"}]",
+             "[{\"code\":\"A\",\"volume\":100},]", "[{\"volume\":1,}]", "[{\"volume\":+100}]",
+             "\ufeff[{\"code\":\"A\",\"volume\":1}]"}) {
       int mark = log.size();
       assertEquals(NativeAPI.CODE_BAD_ORDER_JSON, api.porder(json, "a", "b", "c"), json);
       log.await(LogLines.error("json parse error : " + json), mark);

@@ -175,6 +175,46 @@ class QueryExportsTest extends DefaultSimTest {
     assertEquals("h\u00e9llo", values.get(13).text());
   }
 
+  /** Out-of-range types, each followed by an int holding its position, and the tags they give. */
+  static final int[] OUT_OF_RANGE_TYPES = {262, 270, 269, -250, 15, 16, 255, -1, 256};
+  static final int[] OUT_OF_RANGE_TAGS = {0, 0, 0, 0, 15, 16, 255, 255, 0};
+
+  static String outOfRangeCube() {
+    StringBuilder third = new StringBuilder();
+    StringBuilder values = new StringBuilder();
+    for (int i = 0; i < OUT_OF_RANGE_TYPES.length; i++) {
+      third.append(i == 0 ? "" : ",")
+          .append("\"t")
+          .append(i)
+          .append("\",\"v")
+          .append(i)
+          .append('"');
+      // Value bytes and a byte count that a reader of the wrong body would take in.
+      values.append(i == 0 ? "" : ",")
+          .append(OUT_OF_RANGE_TYPES[i])
+          .append(":\"abcdefgh\",6:")
+          .append(100 + i);
+    }
+    return "L1=\"A\";L2=\"B\";L3=" + third + ";V=" + values;
+  }
+
+  /** Each out-of-range value stands alone with its tag, and the int after it is intact. */
+  static void assertOutOfRangeValues(List<Value> values) {
+    assertEquals(2 * OUT_OF_RANGE_TYPES.length, values.size());
+    for (int i = 0; i < OUT_OF_RANGE_TYPES.length; i++) {
+      assertEquals(Value.of(OUT_OF_RANGE_TAGS[i], new byte[0]), values.get(2 * i),
+          "type " + OUT_OF_RANGE_TYPES[i]);
+      assertEquals(
+          100L + i, values.get(2 * i + 1).longValue(), "after type " + OUT_OF_RANGE_TYPES[i]);
+    }
+  }
+
+  @Test
+  void outOfRangeTypesGoOutAloneAndTheValuesAfterThemDecode() {
+    script(outOfRangeCube(), QueryExport.CSD);
+    assertOutOfRangeValues(ResultBuffer.decode(api.csd("", "", "", "", "")).cube().values());
+  }
+
   @Test
   void emptyListsGiveNoValues() {
     // An empty first list with a values pointer set: the value count is 0 and nothing is read.

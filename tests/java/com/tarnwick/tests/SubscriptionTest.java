@@ -144,6 +144,15 @@ class SubscriptionTest {
   }
 
   @Test
+  void outOfRangeTypesInACallbackMessageGoOutAlone() {
+    assertEquals(
+        0, SimControl.fire(SimControl.MAIN, 0, 1, "w1=7|" + QueryExportsTest.outOfRangeCube()));
+    CallbackMessage message = CallbackMessage.decode(data.await(d -> true, 1).get(0).message);
+    assertEquals(7, message.word1());
+    QueryExportsTest.assertOutOfRangeValues(message.cube().values());
+  }
+
+  @Test
   void cancelsReturnTheServiceValue() {
     // Not open: the sim's own negative code.
     assertEquals(SimControl.CODE_UNKNOWN_REQUEST, api.csqcancel(12345));
