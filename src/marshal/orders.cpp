@@ -82,7 +82,8 @@ void FillRecord(const Json::Value& element, OrderInfo& record) {
 // mark). The library marks it deprecated in some versions.
 bool ParseOrderList(const std::string& json, Json::Value& root) {
   // Reading a double may switch the C runtime's locale (MinGW's libstdc++ does, around
-  // strtod): that switch stays on this thread.
+  // strtod): the switch stays on this thread, or at least never interleaves with another
+  // parse's (see ThreadLocaleScope).
   const platform::ThreadLocaleScope threadLocale;
 #if defined(__GNUC__)
 #pragma GCC diagnostic push
