@@ -358,19 +358,28 @@ TEST_F(Exports, OrderCodesReachTheServiceInGbk) {
 }
 
 // U+0000 in a Java string goes on as two U+FFFD in the ANSI code page, never as its end.
-TEST_F(Exports, JavaNulReachesTheServiceAsTwoReplacementsInUtf8) {
+class JavaNul : public Exports {
+ protected:
+  void ExpectHostReaches(const std::string& logged) {
+    jstring host = jvm().NewJString(std::u16string(u"a\0b", 3));
+    EXPECT_EQ(API(setproxy)(env(), nullptr, 1, host, 80, JNI_FALSE, s[1], s[2]), 0);
+    EXPECT_EQ(SimCalls(sim), (std::vector<std::string>{"setproxy|1|" + logged + "|80|0|s2|s3"}));
+  }
+};
+
+TEST_F(JavaNul, InUtf8) {
   VX_USE_LOCALE(vx::testlocale::kUtf8);
-  jstring host = jvm().NewJString(std::u16string(u"a\0b", 3));
-  EXPECT_EQ(API(setproxy)(env(), nullptr, 1, host, 80, JNI_FALSE, s[1], s[2]), 0);
-  EXPECT_EQ(SimCalls(sim),
-            (std::vector<std::string>{"setproxy|1|a\\xEF\\xBF\\xBD\\xEF\\xBF\\xBDb|80|0|s2|s3"}));
+  ExpectHostReaches("a\\xEF\\xBF\\xBD\\xEF\\xBF\\xBDb");
 }
 
-TEST_F(Exports, JavaNulReachesTheServiceAsTwoReplacementsInGbk) {
+TEST_F(JavaNul, InGbk) {
   VX_USE_LOCALE(vx::testlocale::kGbk);
-  jstring host = jvm().NewJString(std::u16string(u"a\0b", 3));
-  EXPECT_EQ(API(setproxy)(env(), nullptr, 1, host, 80, JNI_FALSE, s[1], s[2]), 0);
-  EXPECT_EQ(SimCalls(sim), (std::vector<std::string>{"setproxy|1|a??b|80|0|s2|s3"}));
+  ExpectHostReaches("a??b");
+}
+
+TEST_F(JavaNul, In1252) {
+  VX_USE_LOCALE(vx::testlocale::kCp1252);
+  ExpectHostReaches("a??b");
 }
 
 // ---- Missing functions -------------------------------------------------------------------
