@@ -25,11 +25,6 @@ class OrderArray {
 
  private:
   friend std::int32_t BuildOrderArray(const std::string& json, OrderArray& orders);
-
-  // The parse of BuildOrderArray alone: `json` read into `root` exactly as a default-made
-  // Json::Reader reads it, comments collected. False when the text does not parse; throws
-  // what the library throws (a nesting beyond its limit).
-  bool ParseOrderList(const std::string& json, Json::Value& root);
   OrderInfo* m_records = nullptr;
   std::int32_t m_count = 0;
 };
@@ -40,5 +35,10 @@ class OrderArray {
 // logging its line, which shows the list in the ANSI code page. `orders` is left empty on
 // failure.
 std::int32_t BuildOrderArray(const std::string& json, OrderArray& orders);
+
+// The parse of BuildOrderArray alone: `json` read into `root` exactly as a default-made
+// Json::Reader reads it, comments collected. False when the text does not parse; throws
+// what the library throws (a nesting beyond its limit).
+bool ParseOrderList(const std::string& json, Json::Value& root);
 
 }  // namespace vx
