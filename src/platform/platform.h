@@ -45,8 +45,10 @@ enum class CodePage { Ansi, Utf8 };
 // Invalid input bytes become U+FFFD.
 int MultiByteToWide(CodePage page, const char* text, int length, char16_t* out, int capacity);
 
-// WideCharToMultiByte with flags 0 and no default character: as above in the other
-// direction. Characters the code page cannot represent become its default character.
+// WideCharToMultiByte with no default character: as above in the other direction.
+// Characters the code page cannot represent become its default character '?', each on its
+// own: no "best fit" look-alike (WC_NO_BEST_FIT_CHARS into an ANSI code page that is not
+// UTF-8; flags 0 otherwise).
 int WideToMultiByte(CodePage page, const char16_t* text, int length, char* out, int capacity);
 
 // True when the narrow code page is UTF-8 itself (conversions between the two are then
