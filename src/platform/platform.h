@@ -42,7 +42,9 @@ enum class CodePage { Ansi, Utf8 };
 // MultiByteToWideChar with flags 0: converts `length` bytes (no terminator implied).
 // With capacity 0 it measures: returns the UTF-16 units the text needs. Otherwise writes
 // at most `capacity` units and returns the number written, or 0 when they do not fit.
-// Invalid input bytes become U+FFFD.
+// Invalid input bytes become U+FFFD; in a double-byte ANSI code page, a lead byte without
+// a valid trail becomes the code page's default character ('?'; U+30FB in 932) together
+// with that trail byte (a NUL trail stays), as Windows' tables make it.
 int MultiByteToWide(CodePage page, const char* text, int length, char16_t* out, int capacity);
 
 // WideCharToMultiByte with no default character: as above in the other direction.
