@@ -16,8 +16,13 @@ using LibraryHandle = void*;
 // "/libVeltrixAPI_x64.so" on Linux, "/libVeltrixAPI_x64.dylib" on macOS.
 const char* ServiceLibrarySuffix();
 
-// Opens a library by path (LoadLibraryA / dlopen RTLD_NOW|RTLD_LOCAL). Null on failure.
-LibraryHandle OpenLibrary(const char* path);
+// Opens a library by path. Null on failure.
+// Windows: LoadLibraryExW on the path's UTF-16 form, with LOAD_WITH_ALTERED_SEARCH_PATH when
+// the path is absolute, so that the DLLs the library imports are found beside it. That form
+// is `widePath` (NUL-terminated) when given, which keeps the characters the ANSI code page
+// lacks; otherwise `path` read in the ANSI code page.
+// POSIX: dlopen(path, RTLD_NOW | RTLD_LOCAL); `widePath` is not used.
+LibraryHandle OpenLibrary(const char* path, const char16_t* widePath = nullptr);
 
 // After a failed OpenLibrary on the same thread: a non-zero code (GetLastError on
 // Windows; a stable code derived from errno or the loader's message on POSIX) and the
