@@ -7,6 +7,8 @@
 //   VXSIM_WITHOUT_RELEASEDATA        no releasedata
 //   VXSIM_WITHOUT_SETSERVERLISTDIR   no setserverlistdir
 //   VXSIM_WITHOUT_GETDATE            no getdate
+//   VXSIM_WITH_DEPENDENCY            also exports vxsim_dependency_check, which calls into
+//                                    the DLL beside it (sim/dependency.cpp; Windows)
 #include "bridge/service_api.h"
 #include "service.h"
 #include "vxsim.h"
@@ -120,3 +122,8 @@ VX_SERVICE_FUNCTIONS(VXSIM_CHECK_TYPE)
 #undef VXSIM_CHECK_TYPE
 
 #endif  // !VXSIM_WITHOUT_SERVICE
+
+#if defined(VXSIM_WITH_DEPENDENCY)
+extern "C" __declspec(dllimport) int vxsim_dependency_value();
+extern "C" VXSIM_API int vxsim_dependency_check() { return vxsim_dependency_value(); }
+#endif

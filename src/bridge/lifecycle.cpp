@@ -124,8 +124,10 @@ JNIEXPORT void JNICALL Java_com_tarnwick_api_NativeAPI_setJniEnv(JNIEnv* env, jo
   vx::g_logThread.Start();
 
   // 4-5: the service library, once; the server list directory.
+  // Windows loads from the UTF-16 form, which keeps what the ANSI code page lacks.
   const std::string nativeDirectory = vx::JStringToNative(env, directory);
-  vx::LoadServiceLibrary(nativeDirectory);
+  const std::u16string wideDirectory = vx::JStringUnits(env, directory);
+  vx::LoadServiceLibrary(nativeDirectory, nativeDirectory.empty() ? nullptr : &wideDirectory);
   auto setserverlistdir = VX_REQUIRE(setserverlistdir);
   if (setserverlistdir == nullptr) return;
   setserverlistdir(nativeDirectory.c_str());

@@ -7,13 +7,31 @@
 
 namespace vx {
 
-bool LoadServiceLibrary(const std::string& directory) {
+namespace {
+// The UTF-16 path of the library in `wideDirectory`; "" when there is none, or when it would
+// end early at a U+0000 (the ANSI path serves then).
+std::u16string WidePath(const std::u16string* wideDirectory) {
+  std::u16string path;
+  if (wideDirectory == nullptr || wideDirectory->empty() ||
+      wideDirectory->find(u'\0') != std::u16string::npos) {
+    return path;
+  }
+  path = *wideDirectory;
+  for (const char* suffix = platform::ServiceLibrarySuffix(); *suffix != '\0'; ++suffix)
+    path.push_back(static_cast<char16_t>(*suffix));  // ASCII
+  return path;
+}
+}  // namespace
+
+bool LoadServiceLibrary(const std::string& directory, const std::u16string* wideDirectory) {
   logline::DirIs(directory.c_str());
   // Nothing is trimmed or validated: the name is appended as it stands.
   const std::string path = directory + platform::ServiceLibrarySuffix();
   if (g_hServiceLib != nullptr) return true;
 
-  platform::LibraryHandle library = platform::OpenLibrary(path.c_str());
+  const std::u16string widePath = WidePath(wideDirectory);
+  platform::LibraryHandle library =
+      platform::OpenLibrary(path.c_str(), widePath.empty() ? nullptr : widePath.c_str());
   if (library == nullptr) {
     const platform::LoadError error = platform::LastLoadError();
     logline::LoadLibraryFail(error.code, error.text.c_str());

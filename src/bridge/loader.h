@@ -6,8 +6,11 @@
 namespace vx {
 
 // Loads <directory> + the service library's file name unless a library is already
-// loaded. True when a library is loaded (now or earlier).
-bool LoadServiceLibrary(const std::string& directory);
+// loaded. True when a library is loaded (now or earlier). `directory` is the native (ANSI)
+// form, logged and used on POSIX; `wideDirectory`, when given, is the same directory as
+// Java named it, in UTF-16, which Windows loads from (see platform::OpenLibrary).
+bool LoadServiceLibrary(const std::string& directory,
+                        const std::u16string* wideDirectory = nullptr);
 
 // Frees the library, if loaded. The table keeps its entries.
 void FreeServiceLibrary();

@@ -3,6 +3,7 @@
 
 #include <jni.h>
 
+#include <string>
 #include <utility>
 
 namespace vx {
@@ -35,6 +36,10 @@ inline bool ClearPendingException(JNIEnv* env) {
   env->ExceptionClear();
   return true;
 }
+
+// A Java string's UTF-16 units, all of them (U+0000 included); "" for a null env or
+// string, or when they cannot be fetched (the exception is cleared then).
+std::u16string JStringUnits(JNIEnv* env, jstring text);
 
 // The Java int method call: CallIntMethodV with the arguments as given.
 jint CallJavaIntMethod(JNIEnv* env, jobject object, jmethodID method, ...);

@@ -30,7 +30,7 @@ inline NarrowScan NarrowUnits(const char16_t* units, std::size_t count, char* ou
     // The OR of every unit shows any beyond ASCII; the units are packed to bytes with
     // unsigned saturation (exact for ASCII), and the smallest byte shows U+0000.
     __m128i orAll = _mm_setzero_si128();
-    __m128i minAll = _mm_set1_epi8(static_cast<char>(0xFF));
+    __m128i minAll = _mm_set1_epi8(-1);  // every byte 0xFF
     const auto load = [units](std::size_t at) {
       return _mm_loadu_si128(reinterpret_cast<const __m128i*>(units + at));
     };
@@ -51,7 +51,7 @@ inline NarrowScan NarrowUnits(const char16_t* units, std::size_t count, char* ou
       _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), ab);
     }
     const __m128i zero = _mm_setzero_si128();
-    const __m128i high = _mm_and_si128(orAll, _mm_set1_epi16(static_cast<short>(0xFF80)));
+    const __m128i high = _mm_and_si128(orAll, _mm_set1_epi16(-0x80));  // 0xFF80
     ascii = _mm_movemask_epi8(_mm_cmpeq_epi16(high, zero)) == 0xFFFF;
     hasNul = _mm_movemask_epi8(_mm_cmpeq_epi8(minAll, zero)) != 0;
   }

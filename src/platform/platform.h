@@ -16,8 +16,13 @@ using LibraryHandle = void*;
 // "/libVeltrixAPI_x64.so" on Linux, "/libVeltrixAPI_x64.dylib" on macOS.
 const char* ServiceLibrarySuffix();
 
-// Opens a library by path (LoadLibraryA / dlopen RTLD_NOW|RTLD_LOCAL). Null on failure.
-LibraryHandle OpenLibrary(const char* path);
+// Opens a library by path. Null on failure.
+// Windows: LoadLibraryExW on the path's UTF-16 form, with LOAD_WITH_ALTERED_SEARCH_PATH when
+// the path is absolute, so that the DLLs the library imports are found beside it. That form
+// is `widePath` (NUL-terminated) when given, which keeps the characters the ANSI code page
+// lacks; otherwise `path` read in the ANSI code page.
+// POSIX: dlopen(path, RTLD_NOW | RTLD_LOCAL); `widePath` is not used.
+LibraryHandle OpenLibrary(const char* path, const char16_t* widePath = nullptr);
 
 // After a failed OpenLibrary on the same thread: a non-zero code (GetLastError on
 // Windows; a stable code derived from errno or the loader's message on POSIX) and the
@@ -42,11 +47,15 @@ enum class CodePage { Ansi, Utf8 };
 // MultiByteToWideChar with flags 0: converts `length` bytes (no terminator implied).
 // With capacity 0 it measures: returns the UTF-16 units the text needs. Otherwise writes
 // at most `capacity` units and returns the number written, or 0 when they do not fit.
-// Invalid input bytes become U+FFFD.
+// Invalid input bytes become U+FFFD; in a double-byte ANSI code page, a lead byte without
+// a valid trail becomes the code page's default character ('?'; U+30FB in 932) together
+// with that trail byte (a NUL trail stays), as Windows' tables make it.
 int MultiByteToWide(CodePage page, const char* text, int length, char16_t* out, int capacity);
 
-// WideCharToMultiByte with flags 0 and no default character: as above in the other
-// direction. Characters the code page cannot represent become its default character.
+// WideCharToMultiByte with no default character: as above in the other direction.
+// Characters the code page cannot represent become its default character '?', each on its
+// own: no "best fit" look-alike (WC_NO_BEST_FIT_CHARS into an ANSI code page that is not
+// UTF-8; flags 0 otherwise).
 int WideToMultiByte(CodePage page, const char16_t* text, int length, char* out, int capacity);
 
 // True when the narrow code page is UTF-8 itself (conversions between the two are then

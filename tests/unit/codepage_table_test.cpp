@@ -136,11 +136,15 @@ TEST(CodepageTable, GbkMixedTextsMatchIconvBothWays) {
 TEST(CodepageTable, GbkWorkedExamplesAndShortBuffers) {
   CtypeLocale locale(testlocale::kGbk);
   VX_REQUIRE_LOCALE(locale);
-  // "中文" is D6 D0 CE C4; a lead byte at the end or before a byte that cannot trail it
-  // becomes U+FFFD and the next byte starts afresh.
+  // "中文" is D6 D0 CE C4; a lead byte at the end becomes '?', and so does a lead byte
+  // with the byte after it that cannot trail it (unless that is NUL), on both roads.
   EXPECT_EQ(Convert(TableToWide, std::string("a\xD6\xD0\xCE\xC4z")).text, u"a\u4E2D\u6587z");
-  EXPECT_EQ(Convert(TableToWide, std::string("\xD6\xD0\xD6")).text, u"\u4E2D\uFFFD");
-  EXPECT_EQ(Convert(TableToWide, std::string("\x81\x30x")).text, u"\uFFFD0x");
+  for (auto* convert : {&TableToWide, &AnsiToWideByIconv}) {
+    EXPECT_EQ(Convert(convert, std::string("\xD6\xD0\xD6")).text, u"\u4E2D?");
+    EXPECT_EQ(Convert(convert, std::string("\x81\x30x")).text, u"?x");
+    EXPECT_EQ(Convert(convert, std::string("\x81\x00x", 3)).text, std::u16string(u"?\0x", 3));
+    EXPECT_EQ(Convert(convert, std::string("\xFFx")).text, u"\uFFFDx");  // no lead: alone
+  }
   EXPECT_EQ(Convert(TableToAnsi, std::u16string(u"\u4E2D\u6587")).text, "\xD6\xD0\xCE\xC4");
   EXPECT_EQ(Convert(TableToAnsi, std::u16string(u"\u0E01\U0001F600!")).text,
             std::string("?") + "?!");
@@ -211,7 +215,7 @@ TEST(CodepageTable, ThreadsConvertingAtOnceAgree) {
   CtypeLocale locale(testlocale::kGbk);
   VX_REQUIRE_LOCALE(locale);
   const std::string bytes = "x\xD6\xD0\xCE\xC4y\x81";
-  const std::u16string expected = u"x\u4E2D\u6587y\uFFFD";
+  const std::u16string expected = u"x\u4E2D\u6587y?";  // a lead byte at the end: '?'
   std::vector<int> good(4, 0);
   std::vector<std::thread> threads;
   for (int t = 0; t < 4; ++t) {

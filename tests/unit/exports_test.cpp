@@ -329,6 +329,22 @@ TEST_F(Exports, PortfolioExportsPassTheirArguments) {
   EXPECT_EQ(calls[3], "pctransfer|s1|s2|s3|2.5|s4|s5");
 }
 
+// Full-width quotes inside a string value stay inside it: with Windows' "best fit" they
+// would turn into real quotes in 1252 and inject a volume into the order.
+TEST_F(Exports, OrderListCharactersOutsideTheCodePageInjectNoMembers) {
+  VX_USE_LOCALE(vx::testlocale::kCp1252);
+  jstring orders =
+      jvm().NewJString(u"[{\"code\":\"A\uFF02,\uFF02volume\uFF02:9,\uFF02x\uFF02:\uFF02\"}]");
+  EXPECT_EQ(API(porder)(env(), nullptr, orders, s[1], s[2], s[3]), 0);
+  const auto calls = SimCalls(sim);
+  ASSERT_EQ(calls.size(), 1u);
+  // porder|<64 bytes in hex>|1|s2|s3|s4: code "A?,?volume?:9,?x?:?" (19 bytes), volume 0.
+  ASSERT_EQ(calls[0].size(), 7u + 128u + 11u) << calls[0];
+  EXPECT_EQ(calls[0].substr(7, 48), "413F2C3F766F6C756D653F3A392C3F783F3A3F0000000000");
+  EXPECT_EQ(calls[0].substr(7 + 48, 80), std::string(80, '0'));
+  EXPECT_EQ(calls[0].substr(7 + 128), "|1|s2|s3|s4");
+}
+
 TEST_F(Exports, RefusedOrderListNeverReachesTheService) {
   jstring text = jvm().NewJStringUtf8(R"([{"volume":"12"}])");
   EXPECT_EQ(API(porder)(env(), nullptr, text, s[1], s[2], s[3]), 10000004);

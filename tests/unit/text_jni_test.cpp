@@ -82,6 +82,23 @@ TEST_F(TextJniTest, ConvertsToTheAnsiCodePage) {
   EXPECT_EQ(Native(std::u16string(u"\u4E2D\0", 2)), "\xD6\xD0??");
 }
 
+// Windows would "best fit" these into 1252 as '"', '8' and 'c' (a quote that closes a JSON
+// string, a name of another file): each must become the default character instead, on the
+// short road, on the long one (beyond one fetch) and through Utf8ToAnsi.
+TEST_F(TextJniTest, CharactersOutsideTheCodePageGetNoLookAlike) {
+  using testlocale::kCp1252;
+  VX_USE_LOCALE(kCp1252);
+  EXPECT_EQ(Native(u"\uFF02"), "?");
+  EXPECT_EQ(Native(u"\u221E"), "?");
+  EXPECT_EQ(Native(u"\u010B"), "?");
+  EXPECT_EQ(Native(u"{\"code\":\"a\uFF02,\uFF02volume\uFF02:9\"}"), "{\"code\":\"a?,?volume?:9\"}");
+  const std::u16string longText = std::u16string(3000, u'x') + u"\uFF02\u221E\u010B\u00E9";
+  EXPECT_EQ(Native(longText), std::string(3000, 'x') + "???\xE9");
+  std::string ansi;
+  ASSERT_TRUE(Utf8ToAnsi("\xEF\xBC\x82\xE2\x88\x9E\xC4\x8B\xC3\xA9", ansi));
+  EXPECT_EQ(ansi, "???\xE9");
+}
+
 TEST_F(TextJniTest, NullStringOrEnvGivesEmpty) {
   EXPECT_EQ(JStringToNative(env(), nullptr), "");
   EXPECT_EQ(JStringToNative(nullptr, jvm().NewJString(u"abc")), "");

@@ -18,6 +18,10 @@
 // Replacements, as Windows makes them:
 // - input bytes that do not decode become U+FFFD; for UTF-8, one U+FFFD per maximal
 //   subpart of an ill-formed sequence (the Unicode recommendation);
+// - in a multi-byte ANSI codeset, a lead byte whose trail does not belong to it becomes the
+//   code page's default character ('?'; U+30FB in Shift_JIS, as in code page 932) and takes
+//   that trail byte along, whatever it is, unless it is NUL; a lead byte at the end becomes
+//   the default character alone (so 81 30 78 in GBK is '?' 'x', not U+FFFD '0' 'x');
 // - a lone surrogate becomes U+FFFD when encoding UTF-8;
 // - a code point the ANSI codeset cannot represent, or a lone surrogate, becomes the
 //   default character '?', one per code point (a surrogate pair is one code point).
@@ -338,7 +342,26 @@ bool RunIconv(iconv_t cd, char** in, std::size_t* inLeft, Sink<Unit>& sink, int*
   }
 }
 
-bool DecodeIconv(iconv_t cd, const unsigned char* text, std::size_t length, Sink<char16_t>& sink) {
+int Probe(iconv_t cd, const char* input, std::size_t inLength, char* output, int* error);
+
+// What a broken lead byte becomes in a codeset (see the top of the file).
+char16_t BrokenLeadUnit(const char* codeset) {
+  static const char* const kShiftJis[] = {"SJIS", "SHIFT_JIS", "SHIFT-JIS", "CP932", "WINDOWS-31J"};
+  for (const char* name : kShiftJis) {
+    if (codeset != nullptr && strcasecmp(codeset, name) == 0) return 0x30FB;
+  }
+  return u'?';
+}
+
+// Bytes a decoding error at text[at] spans: a lead byte (one that the codeset reads as the
+// start of a longer sequence) takes the next byte along unless that is NUL or missing; any
+// other byte goes alone. `lead` tells which it was.
+std::size_t BrokenSpan(const unsigned char* text, std::size_t length, std::size_t at, bool lead) {
+  return lead && at + 1 < length && text[at + 1] != 0 ? 2u : 1u;
+}
+
+bool DecodeIconv(iconv_t cd, const char* codeset, const unsigned char* text, std::size_t length,
+                 Sink<char16_t>& sink) {
   const std::size_t i = AsciiRun(text, length);
   if (!sink.PutAscii(text, i)) return false;
   char* in = const_cast<char*>(reinterpret_cast<const char*>(text + i));
@@ -347,11 +370,17 @@ bool DecodeIconv(iconv_t cd, const unsigned char* text, std::size_t length, Sink
     int error;
     if (!RunIconv(cd, &in, &inLeft, sink, &error)) return false;
     if (error == 0) break;
-    // An invalid byte, or an incomplete sequence at the end: one U+FFFD for its first
-    // byte, then go on with the next.
-    if (!sink.Put(kReplacement)) return false;
-    ++in;
-    --inLeft;
+    // A lead byte without its trail: the default character for the two (see BrokenSpan).
+    // Any other byte that does not decode: U+FFFD. Then go on with the next. The probe
+    // resets the descriptor, which the stateless ANSI codesets do not notice.
+    char probed[8];
+    int probeError = 0;
+    const bool lead = Probe(cd, in, 1, probed, &probeError) == -1 && probeError == EINVAL;
+    const auto* bytes = reinterpret_cast<const unsigned char*>(in);
+    const std::size_t span = BrokenSpan(bytes, inLeft, 0, lead);
+    if (!sink.Put(lead ? BrokenLeadUnit(codeset) : kReplacement)) return false;
+    in += span;
+    inLeft -= span;
   }
   return true;
 }
@@ -388,11 +417,12 @@ struct DbcsTable {
   std::uint8_t kind[256];  // what each byte is when a character starts there
   char16_t single[256];    // the unit of a kSingle byte
   // The unit of the pair lead << 8 | trail, or kNoUnit when iconv rejects the pair
-  // (the lead then becomes U+FFFD and decoding goes on at the trail byte).
+  // (the two then become brokenLead, or the lead alone when the trail is NUL).
   std::vector<std::uint32_t> pair = std::vector<std::uint32_t>(65536, kNoUnit);
   // The bytes of each BMP unit: 0 when the codeset lacks it, a value below 0x100 for one
   // byte, lead << 8 | trail for two.
   std::vector<std::uint16_t> encode = std::vector<std::uint16_t>(65536, 0);
+  char16_t brokenLead = u'?';  // what a lead byte without its trail becomes
 };
 
 // Codesets whose names say double-byte and stateless; GB18030 (four-byte sequences) and
@@ -491,6 +521,7 @@ std::unique_ptr<DbcsTable> BuildTable(const char* codeset) {
   const iconv_t toWide = iconv_open(kUtf16, codeset);
   const iconv_t fromWide = iconv_open(codeset, kUtf16);
   auto table = std::make_unique<DbcsTable>();
+  table->brokenLead = BrokenLeadUnit(codeset);
   const bool ok =
       toWide != kNoDescriptor && fromWide != kNoDescriptor && FillTable(toWide, fromWide, *table);
   if (toWide != kNoDescriptor) iconv_close(toWide);
@@ -527,12 +558,16 @@ inline char16_t DecodeTableChar(const DbcsTable& table, const unsigned char* tex
     ++i;
     return table.single[b];
   }
-  if (table.kind[b] == DbcsTable::kLead && i + 1 < length) {
-    const std::uint32_t mapped = table.pair[b << 8 | text[i + 1]];
-    if (mapped != DbcsTable::kNoUnit) {
-      i += 2;
-      return static_cast<char16_t>(mapped);
+  if (table.kind[b] == DbcsTable::kLead) {
+    if (i + 1 < length) {
+      const std::uint32_t mapped = table.pair[b << 8 | text[i + 1]];
+      if (mapped != DbcsTable::kNoUnit) {
+        i += 2;
+        return static_cast<char16_t>(mapped);
+      }
     }
+    i += BrokenSpan(text, length, i, true);
+    return table.brokenLead;
   }
   ++i;
   return kReplacement;
@@ -718,8 +753,9 @@ struct Decoding {
                     std::size_t size, Sink<Out>& sink) {
     return DecodeTable(table, text, size, sink);
   }
-  static bool Iconv(iconv_t cd, const In* text, std::size_t size, Sink<Out>& sink) {
-    return DecodeIconv(cd, text, size, sink);
+  static bool Iconv(iconv_t cd, const char* codeset, const In* text, std::size_t size,
+                    Sink<Out>& sink) {
+    return DecodeIconv(cd, codeset, text, size, sink);
   }
 };
 
@@ -737,7 +773,8 @@ struct Encoding {
                     Sink<Out>& sink) {
     return EncodeTable(table, codeset, text, size, sink);
   }
-  static bool Iconv(iconv_t cd, const In* text, std::size_t size, Sink<Out>& sink) {
+  static bool Iconv(iconv_t cd, const char* /*codeset*/, const In* text, std::size_t size,
+                    Sink<Out>& sink) {
     return EncodeIconv(cd, text, size, sink);
   }
 };
@@ -772,7 +809,7 @@ int Convert(CodePage page, const typename Direction::In* text, int length,
       }
       const iconv_t cd = t_iconv.Get(codeset, Direction::kToWide);
       ok = cd == kNoDescriptor ? Direction::Ascii(text, size, sink)
-                               : Direction::Iconv(cd, text, size, sink);
+                               : Direction::Iconv(cd, codeset, text, size, sink);
       break;
     }
   }

@@ -20,7 +20,7 @@ const char* ServiceLibrarySuffix() {
 #endif
 }
 
-LibraryHandle OpenLibrary(const char* path) {
+LibraryHandle OpenLibrary(const char* path, const char16_t* /*widePath*/) {
   void* handle = dlopen(path, RTLD_NOW | RTLD_LOCAL);
   if (handle == nullptr) {
     const char* reason = dlerror();

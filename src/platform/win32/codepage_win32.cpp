@@ -1,5 +1,5 @@
 // Code pages on Windows: MultiByteToWideChar and WideCharToMultiByte with CP_ACP or
-// CP_UTF8, flags 0, and (one way) no default character and no used-default flag.
+// CP_UTF8, and (one way) no default character and no used-default flag.
 #define WIN32_LEAN_AND_MEAN
 #define NOMINMAX
 #include <windows.h>
@@ -27,10 +27,18 @@ int MultiByteToWide(CodePage page, const char* text, int length, char16_t* out, 
                                reinterpret_cast<wchar_t*>(out), capacity);
 }
 
+// Into the ANSI code page without "best fit": with flags 0 Windows maps many characters the
+// code page lacks to look-alikes (U+FF02 to '"', U+221E to '8', U+010B to 'c'), which can
+// give text new structure (a quote in a JSON string) or name another file. With
+// WC_NO_BEST_FIT_CHARS each becomes the default character '?'. Windows refuses the flag
+// for CP_UTF8, which represents every character anyway.
 int WideToMultiByte(CodePage page, const char16_t* text, int length, char* out, int capacity) {
   if (length < -1) return 0;
-  return ::WideCharToMultiByte(Win32CodePage(page), 0, reinterpret_cast<const wchar_t*>(text),
-                               length, out, capacity, nullptr, nullptr);
+  const UINT codePage = Win32CodePage(page);
+  const DWORD flags =
+      (codePage == CP_ACP && ::GetACP() != CP_UTF8) ? DWORD{WC_NO_BEST_FIT_CHARS} : DWORD{0};
+  return ::WideCharToMultiByte(codePage, flags, reinterpret_cast<const wchar_t*>(text), length, out,
+                               capacity, nullptr, nullptr);
 }
 
 bool AnsiIsUtf8() { return ::GetACP() == CP_UTF8; }

@@ -1,7 +1,10 @@
-// Dynamic libraries on Windows: LoadLibraryA, GetProcAddress, FreeLibrary, GetLastError.
+// Dynamic libraries on Windows: LoadLibraryExW, GetProcAddress, FreeLibrary, GetLastError.
 #define WIN32_LEAN_AND_MEAN
 #define NOMINMAX
 #include <windows.h>
+
+#include <new>
+#include <string>
 
 #include "platform/platform.h"
 
@@ -15,8 +18,37 @@ thread_local DWORD t_lastLoadError = 0;
 
 const char* ServiceLibrarySuffix() { return "\\VeltrixAPI_x64.dll"; }
 
-LibraryHandle OpenLibrary(const char* path) {
-  HMODULE module = ::LoadLibraryA(path);
+namespace {
+// "C:\...", "\\server\..." or "\..." (either separator): a path that names its folder
+// without the current directory, the kind LOAD_WITH_ALTERED_SEARCH_PATH is defined for.
+bool IsAbsolute(const wchar_t* path) {
+  const auto separator = [](wchar_t c) { return c == L'\\' || c == L'/'; };
+  if (separator(path[0])) return true;
+  const bool letter = (path[0] >= L'A' && path[0] <= L'Z') || (path[0] >= L'a' && path[0] <= L'z');
+  return letter && path[1] == L':' && separator(path[2]);
+}
+}  // namespace
+
+LibraryHandle OpenLibrary(const char* path, const char16_t* widePath) {
+  std::wstring converted;
+  const wchar_t* wide = reinterpret_cast<const wchar_t*>(widePath);
+  if (wide == nullptr) {
+    const int units = ::MultiByteToWideChar(CP_ACP, 0, path, -1, nullptr, 0);
+    if (units <= 0) {
+      t_lastLoadError = ::GetLastError();
+      return nullptr;
+    }
+    try {
+      converted.resize(static_cast<std::size_t>(units));
+    } catch (const std::bad_alloc&) {
+      t_lastLoadError = ERROR_NOT_ENOUGH_MEMORY;
+      return nullptr;
+    }
+    ::MultiByteToWideChar(CP_ACP, 0, path, -1, &converted[0], units);
+    wide = converted.c_str();
+  }
+  const DWORD flags = IsAbsolute(wide) ? DWORD{LOAD_WITH_ALTERED_SEARCH_PATH} : DWORD{0};
+  HMODULE module = ::LoadLibraryExW(wide, nullptr, flags);
   if (module == nullptr) t_lastLoadError = ::GetLastError();
   return module;
 }
