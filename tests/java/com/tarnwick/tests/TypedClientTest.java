@@ -546,6 +546,7 @@ class TypedClientTest {
     Path library = Files.copy(bridge.toPath(), temp.resolve(bridge.getName()));
     Process probe = new ProcessBuilder(
         new File(System.getProperty("java.home"), "bin/java").getPath(),
+        "--enable-native-access=ALL-UNNAMED", // JDK 17 knows it; 24 and later warn without
         "-cp", jar + File.pathSeparator + testJar,
         "com.tarnwick.tests.programs.LoaderProbe")
         .redirectErrorStream(true)
