@@ -21,8 +21,9 @@ import java.util.NoSuchElementException;
  * times). The values are stored date by date, within a date field by field, within a field code
  * by code: the code index varies fastest. {@link #index(int, int, int)} takes care of that.
  *
- * <p>The cube reads its values in place, in the array the bridge returned: decoding is one pass
- * that records where each value lies ({@link Cube#index()}), with no object per value. {@link
+ * <p>The cube reads its values in place: decoding is one pass that records each value's tag and
+ * its number, or where its text lies in the array the bridge returned ({@link Cube#index()}),
+ * with no object per value. {@link
  * #doubleAt(int)}, {@link #longAt(int)} and the other {@code ...At} reads make no object; a
  * {@link DataValue} is made only by {@link #value} and {@link #values()}. Look-ups by name go
  * through maps (the first entry of a name wins). Missing values ({@link DataValue.Type#EMPTY})

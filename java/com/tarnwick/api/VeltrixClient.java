@@ -101,7 +101,7 @@ public final class VeltrixClient implements AutoCloseable {
   private volatile boolean closed;
   private volatile LogLineListener logListener;
   private volatile CallbackListener callbackListener;
-  private ServiceStatus status;
+  private volatile ServiceStatus status;
 
   /**
    * How to open a client: the service library's directory, the listeners from the start, and
@@ -356,7 +356,7 @@ public final class VeltrixClient implements AutoCloseable {
   }
 
   /**
-   * Sets the log listener (nothing once the client is closed).
+   * Sets the log listener.
    *
    * @param listener the listener, or null to send lines to the platform logger
    */

@@ -131,7 +131,7 @@ public final class Cube {
   }
 
   /**
-   * The values in place: tags and body offsets, read without copying.
+   * The values in place: tags, numbers in a primitive column, offsets of texts and bytes.
    *
    * @return the index
    */

@@ -126,7 +126,7 @@ public final class Grid {
   }
 
   /**
-   * The values in place: tags and body offsets, read without copying.
+   * The values in place: tags, numbers in a primitive column, offsets of texts and bytes.
    *
    * @return the index
    */

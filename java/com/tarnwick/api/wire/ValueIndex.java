@@ -5,17 +5,18 @@ import java.nio.ByteOrder;
 import java.util.Arrays;
 
 /**
- * The values of a cube or grid payload, indexed in place: one pass over the encoded values
- * records each value's tag and the offset of its body in the array that holds them; nothing is
- * copied and no object is made per value. Reads go to the array itself.
+ * The values of a cube or grid payload, indexed in one pass: for each value its tag and one
+ * 64-bit slot, which holds the body itself for the fixed-width tags 1 to 11 (its little-endian
+ * bits, zero-extended) and, for the counted tags 12 and 14, the offset of the body in the array
+ * that holds the payload. Nothing is copied and no object is made per value: numbers are read
+ * from the primitive column, texts and bytes from the array.
  *
  * <p>The array is the one the bridge returned (a Result buffer or a callback message), shared,
  * not copied: it must not change while the index is in use. The index is immutable and safe to
  * read from several threads.
  *
  * <p>Bodies follow {@link Value}: tags 1 to 11 have a fixed width, tags 12 and 14 a signed
- * 32-bit length before the body, every other tag no body. {@link #bodyOffset(int)} is an index
- * into {@link #buffer()}.
+ * 32-bit length before the body, every other tag no body.
  */
 public final class ValueIndex {
   private static final byte[] WIDTH = new byte[256];
@@ -26,17 +27,15 @@ public final class ValueIndex {
     }
   }
 
-  private static final ValueIndex EMPTY = new ValueIndex(new byte[0], new int[0], new byte[0]);
+  private static final ValueIndex EMPTY = new ValueIndex(new byte[0], new long[0], new byte[0]);
 
   private final byte[] array;
-  private final ByteBuffer littleEndian;
-  private final int[] offsets;
+  private final long[] slots;
   private final byte[] tags;
 
-  private ValueIndex(byte[] array, int[] offsets, byte[] tags) {
+  private ValueIndex(byte[] array, long[] slots, byte[] tags) {
     this.array = array;
-    this.littleEndian = ByteBuffer.wrap(array).order(ByteOrder.LITTLE_ENDIAN);
-    this.offsets = offsets;
+    this.slots = slots;
     this.tags = tags;
   }
 
@@ -55,37 +54,68 @@ public final class ValueIndex {
       throw new WireFormatException("value count " + count + " exceeds the payload");
     }
     byte[] a = in.array();
+    ByteBuffer le = ByteBuffer.wrap(a).order(ByteOrder.LITTLE_ENDIAN);
     int end = in.end();
     int p = in.position();
-    int[] offsets = new int[count];
+    long[] slots = new long[count];
     byte[] tags = new byte[count];
     for (int i = 0; i < count; i++) {
       if (p >= end) {
         throw new WireFormatException("value " + i + " of " + count + " missing at offset " + p);
       }
+      // A run of 8-byte values of one tag (a numeric cube is mostly that) goes through a tight
+      // loop of its own: one tag compare and one read per value.
+      byte head = a[p];
+      if (WIDTH[head & 0xFF] == 8 && end - p >= 9) {
+        int stop = Math.min(count, i + (end - p) / 9);
+        int from = i;
+        while (i < stop && a[p] == head) {
+          slots[i++] = le.getLong(p + 1);
+          p += 9;
+        }
+        Arrays.fill(tags, from, i, head);
+        i--; // the loop's increment
+        continue;
+      }
       byte tag = a[p++];
       tags[i] = tag;
       int width = WIDTH[tag & 0xFF];
-      if (width < 0) {
-        if (end - p < 4) {
-          throw new WireFormatException("value length needs 4 bytes at offset " + p);
-        }
-        int length = Bytes.int32At(a, p);
-        if (length < 0) {
-          throw new WireFormatException("negative value length " + length + " at offset " + p);
-        }
-        p += 4;
-        width = length;
-      }
       if (width > end - p) {
         throw new WireFormatException("value body of " + width + " bytes at offset " + p + ", "
             + (end - p) + " left");
       }
-      offsets[i] = p;
+      switch (width) {
+        case 8:
+          slots[i] = le.getLong(p);
+          break;
+        case 4:
+          slots[i] = le.getInt(p) & 0xFFFFFFFFL;
+          break;
+        case 2:
+          slots[i] = le.getShort(p) & 0xFFFFL;
+          break;
+        case 1:
+          slots[i] = a[p] & 0xFFL;
+          break;
+        case 0:
+          break;
+        default: // counted
+          if (end - p < 4) {
+            throw new WireFormatException("value length needs 4 bytes at offset " + p);
+          }
+          int length = le.getInt(p);
+          p += 4;
+          if (length < 0 || length > end - p) {
+            throw new WireFormatException("value length " + length + " at offset " + (p - 4)
+                + ", " + (end - p) + " bytes left");
+          }
+          slots[i] = p;
+          width = length;
+      }
       p += width;
     }
     in.moveTo(p);
-    return new ValueIndex(a, offsets, tags);
+    return new ValueIndex(a, slots, tags);
   }
 
   /**
@@ -127,16 +157,6 @@ public final class ValueIndex {
   }
 
   /**
-   * Where a value's body starts in {@link #buffer()} (after the length field of tags 12 and 14).
-   *
-   * @param i the value's position
-   * @return the offset
-   */
-  public int bodyOffset(int i) {
-    return offsets[i];
-  }
-
-  /**
    * The length of a value's body.
    *
    * @param i the value's position
@@ -144,7 +164,7 @@ public final class ValueIndex {
    */
   public int bodyLength(int i) {
     int width = WIDTH[tags[i] & 0xFF];
-    return width >= 0 ? width : Bytes.int32At(array, offsets[i] - 4);
+    return width >= 0 ? width : Bytes.int32At(array, (int) slots[i] - 4);
   }
 
   /**
@@ -155,19 +175,10 @@ public final class ValueIndex {
    * @throws IllegalStateException for a tag without a fixed-width body
    */
   public long bits(int i) {
-    int at = offsets[i];
-    switch (WIDTH[tags[i] & 0xFF]) {
-      case 1:
-        return array[at] & 0xFFL;
-      case 2:
-        return littleEndian.getShort(at) & 0xFFFFL;
-      case 4:
-        return littleEndian.getInt(at) & 0xFFFFFFFFL;
-      case 8:
-        return littleEndian.getLong(at);
-      default:
-        throw new IllegalStateException("tag " + tag(i) + " has no fixed-width body");
+    if (WIDTH[tags[i] & 0xFF] <= 0) {
+      throw new IllegalStateException("tag " + tag(i) + " has no fixed-width body");
     }
+    return slots[i];
   }
 
   /**
@@ -181,7 +192,7 @@ public final class ValueIndex {
     if (WIDTH[tags[i] & 0xFF] != 8) {
       throw new IllegalStateException("tag " + tag(i) + " is not 8 bytes wide");
     }
-    return littleEndian.getLong(offsets[i]);
+    return slots[i];
   }
 
   /**
@@ -195,7 +206,7 @@ public final class ValueIndex {
     if (WIDTH[tags[i] & 0xFF] != 4) {
       throw new IllegalStateException("tag " + tag(i) + " is not 4 bytes wide");
     }
-    return littleEndian.getInt(offsets[i]);
+    return (int) slots[i];
   }
 
   /**
@@ -208,7 +219,7 @@ public final class ValueIndex {
     if ((tags[i] & 0xFF) != 14) {
       return null;
     }
-    int at = offsets[i];
+    int at = (int) slots[i];
     int length = Bytes.int32At(array, at - 4);
     if (length == 0 || array[at + length - 1] != 0) {
       return null;
@@ -217,14 +228,23 @@ public final class ValueIndex {
   }
 
   /**
-   * A copy of a value's body.
+   * A copy of a value's body, as it stands in the payload.
    *
    * @param i the value's position
    * @return the bytes
    */
   public byte[] body(int i) {
-    int at = offsets[i];
-    return Arrays.copyOfRange(array, at, at + bodyLength(i));
+    int width = WIDTH[tags[i] & 0xFF];
+    if (width < 0) {
+      int at = (int) slots[i];
+      return Arrays.copyOfRange(array, at, at + bodyLength(i));
+    }
+    byte[] body = new byte[width];
+    long bits = slots[i];
+    for (int k = 0; k < width; k++) {
+      body[k] = (byte) (bits >>> (8 * k));
+    }
+    return body;
   }
 
   /**
@@ -239,12 +259,15 @@ public final class ValueIndex {
     if (tags[i] != other.tags[j]) {
       return false;
     }
+    if (WIDTH[tags[i] & 0xFF] >= 0) {
+      return slots[i] == other.slots[j]; // the bits themselves (0 for a tag without body)
+    }
     int length = bodyLength(i);
     if (length != other.bodyLength(j)) {
       return false;
     }
-    int a = offsets[i];
-    int b = other.offsets[j];
+    int a = (int) slots[i];
+    int b = (int) other.slots[j];
     for (int k = 0; k < length; k++) {
       if (array[a + k] != other.array[b + k]) {
         return false;
@@ -261,7 +284,10 @@ public final class ValueIndex {
    */
   public int valueHash(int i) {
     int hash = 31 * (tags[i] & 0xFF) + 1;
-    int at = offsets[i];
+    if (WIDTH[tags[i] & 0xFF] >= 0) {
+      return 31 * hash + Long.hashCode(slots[i]);
+    }
+    int at = (int) slots[i];
     int end = at + bodyLength(i);
     for (int k = at; k < end; k++) {
       hash = 31 * hash + array[k];
@@ -277,16 +303,6 @@ public final class ValueIndex {
    */
   public Value value(int i) {
     return Value.of(tag(i), body(i));
-  }
-
-  /**
-   * A read-only little-endian view of the whole array that holds the values, for reads at
-   * {@link #bodyOffset(int)}.
-   *
-   * @return a new view
-   */
-  public ByteBuffer buffer() {
-    return ByteBuffer.wrap(array).asReadOnlyBuffer().order(ByteOrder.LITTLE_ENDIAN);
   }
 
   @Override

@@ -7,7 +7,8 @@
  * <p>Every decoder checks the layout strictly (lengths, counts, terminators, reserved bytes) and
  * throws {@link com.tarnwick.api.wire.WireFormatException} on the first deviation. A cube or
  * grid is decoded in one pass into its text lists and a {@link com.tarnwick.api.wire.ValueIndex}
- * of its values, which stay in the array they came in (no copy, no object per value). The
- * decoded types are immutable; the arrays they read must not change.
+ * of its values: their tags, the numbers in a primitive column, and for texts and bytes their
+ * place in the array they came in (no copy, no object per value). The decoded types are
+ * immutable; the arrays they read must not change.
  */
 package com.tarnwick.api.wire;
