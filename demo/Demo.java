@@ -33,8 +33,9 @@ import java.util.concurrent.atomic.AtomicInteger;
  *
  * <p>Usage: {@code java [--enable-native-access=ALL-UNNAMED] -Djava.library.path=<bridge dir> -cp
  * veltrix-demo.jar:veltrix-api.jar Demo [--sim-dir <dir>] [--seconds <n>]} (JDK 24 and later warn
- * without the native access option; JDK 17 accepts it too). Without {@code --sim-dir} the directory comes from the
- * system property {@code veltrix.demo.simDir}, which the generated run script sets.
+ * without the native access option; JDK 17 accepts it too). Without {@code --sim-dir} the
+ * directory comes from the system property {@code veltrix.demo.simDir}, which the generated run
+ * script sets.
  */
 public final class Demo {
   private static final String USAGE =

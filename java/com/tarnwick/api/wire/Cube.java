@@ -141,7 +141,7 @@ public final class Cube {
 
   @Override
   public String toString() {
-    return "Cube[" + first + ", " + second + ", " + third + ", count=" + valueCount + ", " + values()
-        + "]";
+    return "Cube[" + first + ", " + second + ", " + third + ", count=" + valueCount + ", "
+        + values() + "]";
   }
 }

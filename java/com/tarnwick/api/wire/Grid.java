@@ -136,6 +136,7 @@ public final class Grid {
 
   @Override
   public String toString() {
-    return "Grid[" + d1 + " x " + d2 + ", " + texts + ", count=" + valueCount + ", " + values() + "]";
+    return "Grid[" + d1 + " x " + d2 + ", " + texts + ", count=" + valueCount + ", " + values()
+        + "]";
   }
 }
