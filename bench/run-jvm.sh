@@ -4,7 +4,7 @@
 # floor, printed as a Markdown table (about 1.5 minutes).
 #
 #   bench/run-jvm.sh                       everything
-#   bench/run-jvm.sh --only=csd,text       some sections (csd, text, callback, log)
+#   bench/run-jvm.sh --only=csd,text       some sections (csd, text, callback, log, decode)
 #   bench/run-jvm.sh --check               a quick pass under -Xcheck:jni that fails on any JNI
 #                                          warning (checks the harness, not the figures)
 #

@@ -31,9 +31,11 @@ import java.util.concurrent.atomic.AtomicInteger;
  * quotes for a few seconds, places orders into a portfolio, shuts down and prints the bridge's
  * log.
  *
- * <p>Usage: {@code java -Djava.library.path=<bridge dir> -cp veltrix-demo.jar:veltrix-api.jar
- * Demo [--sim-dir <dir>] [--seconds <n>]}. Without {@code --sim-dir} the directory comes from the
- * system property {@code veltrix.demo.simDir}, which the generated run script sets.
+ * <p>Usage: {@code java [--enable-native-access=ALL-UNNAMED] -Djava.library.path=<bridge dir> -cp
+ * veltrix-demo.jar:veltrix-api.jar Demo [--sim-dir <dir>] [--seconds <n>]} (JDK 24 and later warn
+ * without the native access option; JDK 17 accepts it too). Without {@code --sim-dir} the
+ * directory comes from the system property {@code veltrix.demo.simDir}, which the generated run
+ * script sets.
  */
 public final class Demo {
   private static final String USAGE =
@@ -110,7 +112,10 @@ public final class Demo {
     banner("Veltrix bridge demo");
     VeltrixClient client = VeltrixClient.open(simDir, this::keepLogLine, null);
     field("bridge library", NativeLoader.loadedFrom());
-    field("service library", simDir);
+    field("service", client.serviceStatus().toString());
+    if (!client.serviceStatus().isLoaded()) {
+      failures++;
+    }
     int started = client.start("");
     field("start(\"\")", describe(client, started));
     out.println();
@@ -129,6 +134,7 @@ public final class Demo {
     out.println();
 
     bridgeLog();
+    client.close();
   }
 
   // ---- Sections -------------------------------------------------------------------------

@@ -1,5 +1,5 @@
-# Runs one JVM for a CTest test and fails the test when the JVM fails or when -Xcheck:jni
-# reported anything. The JVM's output (stdout and stderr, merged) is printed either way.
+# Runs one JVM for a CTest test and fails the test when the JVM fails, when -Xcheck:jni
+# reported anything, or when the JVM warned of a restricted method (native access). The JVM's output (stdout and stderr, merged) is printed either way.
 #
 #   cmake -DJAVA=<java> -DCLASS_PATH=<a|b|...> -DJVM_ARGS=<x|y|...> -DTIMEOUT=<seconds>
 #         ( -DJUNIT_CONSOLE=<console jar> -DSELECT_CLASS=<class>
@@ -45,20 +45,22 @@ execute_process(COMMAND ${command}
   TIMEOUT ${TIMEOUT})
 message("${output}")
 
-# What -Xcheck:jni prints for misuse that does not stop the JVM (and for misuse that does).
+# What -Xcheck:jni prints for misuse that does not stop the JVM (and for misuse that does), and
+# what JDK 24 and later print when a library is loaded without native access.
 set(failures)
 foreach(marker
     "WARNING in native method"
     "JNI call made without checking exceptions"
     "exceeds capacity"
-    "FATAL ERROR in native method")
+    "FATAL ERROR in native method"
+    "WARNING: A restricted method")
   string(FIND "${output}" "${marker}" at)
   if(NOT at EQUAL -1)
     list(APPEND failures "${marker}")
   endif()
 endforeach()
 if(failures)
-  message(FATAL_ERROR "-Xcheck:jni reported: ${failures}")
+  message(FATAL_ERROR "the JVM reported: ${failures}")
 endif()
 if(NOT result STREQUAL "0")
   message(FATAL_ERROR "JVM ended with: ${result}")

@@ -67,6 +67,23 @@ final class BridgeLogger {
     write(warning, message, thrown);
   }
 
+  /** Reports a warning of the Java side. */
+  void warn(String message) {
+    write(warning, message, null);
+  }
+
+  /**
+   * Reports what a listener threw, with its stack trace. Never throws: a report that fails
+   * (out of memory, say) is given up.
+   */
+  void listenerFailed(String listener, Throwable thrown) {
+    try {
+      write(warning, listener + " threw " + thrown + "; delivery goes on", thrown);
+    } catch (Throwable ignored) {
+      // nothing left to report with
+    }
+  }
+
   private void write(Object level, String message, Throwable thrown) {
     if (julLogger != null) {
       if (thrown == null) {

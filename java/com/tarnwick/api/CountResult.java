@@ -2,7 +2,11 @@ package com.tarnwick.api;
 
 import com.tarnwick.api.wire.CountReply;
 
-/** The answer of {@code tradedatesnum}, immutable: a result code and a count. */
+/**
+ * The answer of {@code tradedatesnum}, immutable: a result code and a count. A reply that is not
+ * an 8-byte count reply gives {@link NativeAPI#CODE_UNDECODABLE} and the count 0; decoding never
+ * throws. Equal when code and count are.
+ */
 public final class CountResult {
   private final int code;
   private final int count;
@@ -13,18 +17,31 @@ public final class CountResult {
   }
 
   /**
-   * Decodes the 8-byte count reply. A null array becomes {@link NativeAPI#CODE_NO_MEMORY}.
+   * Decodes the 8-byte count reply. A null array becomes {@link NativeAPI#CODE_NO_MEMORY}, an
+   * array of another length {@link NativeAPI#CODE_UNDECODABLE}.
    *
    * @param reply the array {@code tradedatesnum} returned
    * @return the result
-   * @throws com.tarnwick.api.wire.WireFormatException if the array is not a count reply
    */
   public static CountResult of(byte[] reply) {
     if (reply == null) {
-      return new CountResult(NativeAPI.CODE_NO_MEMORY, 0);
+      return failed(NativeAPI.CODE_NO_MEMORY);
+    }
+    if (reply.length != CountReply.SIZE) {
+      return failed(NativeAPI.CODE_UNDECODABLE);
     }
     CountReply decoded = CountReply.decode(reply);
     return new CountResult(decoded.code(), decoded.count());
+  }
+
+  /**
+   * A result with a code and the count 0, as for a call that never reached the bridge.
+   *
+   * @param code the code
+   * @return the result
+   */
+  public static CountResult failed(int code) {
+    return new CountResult(code, 0);
   }
 
   /**
@@ -52,6 +69,17 @@ public final class CountResult {
    */
   public int count() {
     return count;
+  }
+
+  @Override
+  public boolean equals(Object other) {
+    return other instanceof CountResult && ((CountResult) other).code == code
+        && ((CountResult) other).count == count;
+  }
+
+  @Override
+  public int hashCode() {
+    return 31 * code + count;
   }
 
   @Override

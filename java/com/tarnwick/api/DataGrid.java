@@ -1,10 +1,10 @@
 package com.tarnwick.api;
 
 import com.tarnwick.api.wire.Grid;
-import com.tarnwick.api.wire.Value;
-import java.util.ArrayList;
-import java.util.Collections;
+import com.tarnwick.api.wire.ValueIndex;
+import java.util.AbstractList;
 import java.util.List;
+import java.util.Map;
 import java.util.NoSuchElementException;
 
 /**
@@ -14,35 +14,46 @@ import java.util.NoSuchElementException;
  * <p>On the wire the grid's first dimension is the number of columns, its second the number of
  * rows, and the values are stored row by row. The service does not tie the number of names to the
  * number of columns; {@link #columns()} is the list as it came.
+ *
+ * <p>As {@link DataCube} does, the grid reads its values in place: the {@code ...At} reads make
+ * no object, a {@link DataValue} is made only when asked for, and column names are looked up in
+ * a map (the first column of a name wins). Two grids are equal when their dimensions, names and
+ * values (tags and bytes) are.
  */
 public final class DataGrid {
+  private final Grid grid;
+  private final ValueIndex values;
   private final int columnCount;
   private final int rowCount;
-  private final List<String> columns;
-  private final List<DataValue> values;
+  private volatile Map<String, Integer> columnPositions;
 
-  private DataGrid(int columnCount, int rowCount, List<String> columns, List<DataValue> values) {
-    this.columnCount = columnCount;
-    this.rowCount = rowCount;
-    this.columns = columns;
-    this.values = values;
+  private DataGrid(Grid grid) {
+    this.grid = grid;
+    this.values = grid.index();
+    boolean shaped = grid.d1() > 0 && grid.d2() > 0;
+    this.columnCount = shaped ? grid.d1() : 0;
+    this.rowCount = shaped ? grid.d2() : 0;
   }
 
   /**
-   * The typed form of a decoded wire grid. A grid with a dimension of 0 or less has no rows and
-   * no columns (its values, if any, stay in {@link #values()}).
+   * The typed view of a decoded wire grid; it reads through the wire grid without copying. A
+   * grid with a dimension of 0 or less has no rows and no columns (its values, if any, stay in
+   * {@link #values()}).
    *
    * @param grid the wire grid
    * @return the typed grid
    */
   public static DataGrid of(Grid grid) {
-    List<DataValue> values = new ArrayList<DataValue>(grid.values().size());
-    for (Value value : grid.values()) {
-      values.add(DataValue.of(value));
-    }
-    boolean shaped = grid.d1() > 0 && grid.d2() > 0;
-    return new DataGrid(shaped ? grid.d1() : 0, shaped ? grid.d2() : 0, grid.texts(),
-        Collections.unmodifiableList(values));
+    return new DataGrid(grid);
+  }
+
+  /**
+   * The wire view underneath.
+   *
+   * @return the wire grid
+   */
+  public Grid wire() {
+    return grid;
   }
 
   /**
@@ -51,7 +62,7 @@ public final class DataGrid {
    * @return an unmodifiable list
    */
   public List<String> columns() {
-    return columns;
+    return grid.texts();
   }
 
   /**
@@ -73,12 +84,118 @@ public final class DataGrid {
   }
 
   /**
-   * Every value, row by row.
+   * Every value, row by row, each made as it is read.
    *
    * @return an unmodifiable list
    */
   public List<DataValue> values() {
-    return values;
+    return new AbstractList<DataValue>() {
+      @Override
+      public DataValue get(int i) {
+        return DataValue.at(values, i);
+      }
+
+      @Override
+      public int size() {
+        return values.size();
+      }
+    };
+  }
+
+  /**
+   * The position in storage order of one cell.
+   *
+   * @param row the row, from 0
+   * @param column the column, from 0
+   * @return the position, for the {@code ...At} reads of {@link DataCube}'s kind
+   * @throws IndexOutOfBoundsException if a position is out of range
+   */
+  public int index(int row, int column) {
+    if (row < 0 || row >= rowCount || column < 0 || column >= columnCount) {
+      throw new IndexOutOfBoundsException(
+          "cell " + row + "," + column + " of " + rowCount + " x " + columnCount);
+    }
+    long at = (long) row * columnCount + column;
+    if (at >= values.size()) {
+      throw new IndexOutOfBoundsException("value " + at + " of " + values.size());
+    }
+    return (int) at;
+  }
+
+  /**
+   * The position of a column by name.
+   *
+   * @param column a name of {@link #columns()}
+   * @return the column's index
+   * @throws NoSuchElementException if the name is not a column
+   */
+  public int column(String column) {
+    Map<String, Integer> positions = columnPositions;
+    if (positions == null) {
+      positions = DataCube.positions(columns());
+      columnPositions = positions;
+    }
+    return DataCube.find(positions, column, "column");
+  }
+
+  /**
+   * The type of one cell.
+   *
+   * @param row the row
+   * @param column the column
+   * @return the type
+   */
+  public DataValue.Type typeAt(int row, int column) {
+    return Values.type(values, index(row, column));
+  }
+
+  /**
+   * A numeric cell as a double.
+   *
+   * @param row the row
+   * @param column the column
+   * @return the number
+   * @throws IllegalStateException unless the cell is numeric
+   */
+  public double doubleAt(int row, int column) {
+    return Values.asDouble(values, index(row, column));
+  }
+
+  /**
+   * A numeric cell as a double, or {@code ifEmpty} for a missing one.
+   *
+   * @param row the row
+   * @param column the column
+   * @param ifEmpty the result for an EMPTY cell
+   * @return the number
+   * @throws IllegalStateException if the cell is neither EMPTY nor numeric
+   */
+  public double doubleAt(int row, int column, double ifEmpty) {
+    return Values.asDouble(values, index(row, column), ifEmpty);
+  }
+
+  /**
+   * An integer cell.
+   *
+   * @param row the row
+   * @param column the column
+   * @return the number
+   * @throws IllegalStateException unless the cell is an integer
+   */
+  public long longAt(int row, int column) {
+    return Values.asLong(values, index(row, column));
+  }
+
+  /**
+   * A text cell.
+   *
+   * @param row the row
+   * @param column the column
+   * @return the text
+   * @throws IllegalStateException unless the cell is TEXT
+   */
+  public String textAt(int row, int column) {
+    return Values.asText(values, index(row, column));
   }
 
   /**
@@ -90,11 +207,7 @@ public final class DataGrid {
    * @throws IndexOutOfBoundsException if a position is out of range
    */
   public DataValue value(int row, int column) {
-    if (row < 0 || row >= rowCount || column < 0 || column >= columnCount) {
-      throw new IndexOutOfBoundsException(
-          "cell " + row + "," + column + " of " + rowCount + " x " + columnCount);
-    }
-    return values.get(row * columnCount + column);
+    return DataValue.at(values, index(row, column));
   }
 
   /**
@@ -106,7 +219,7 @@ public final class DataGrid {
    * @throws NoSuchElementException if the name is not a column
    */
   public DataValue value(int row, String column) {
-    return value(row, DataCube.indexOf(columns, column, "column"));
+    return value(row, column(column));
   }
 
   /**
@@ -115,15 +228,44 @@ public final class DataGrid {
    * @param row the row, from 0
    * @return an unmodifiable list of {@link #columnCount()} values
    */
-  public List<DataValue> row(int row) {
+  public List<DataValue> row(final int row) {
     if (row < 0 || row >= rowCount) {
       throw new IndexOutOfBoundsException("row " + row + " of " + rowCount);
     }
-    return values.subList(row * columnCount, (row + 1) * columnCount);
+    return new AbstractList<DataValue>() {
+      @Override
+      public DataValue get(int column) {
+        return value(row, column);
+      }
+
+      @Override
+      public int size() {
+        return columnCount;
+      }
+    };
+  }
+
+  @Override
+  public boolean equals(Object other) {
+    if (this == other) {
+      return true;
+    }
+    if (!(other instanceof DataGrid)) {
+      return false;
+    }
+    DataGrid that = (DataGrid) other;
+    return grid.d1() == that.grid.d1() && grid.d2() == that.grid.d2()
+        && columns().equals(that.columns()) && DataCube.sameValues(values, that.values);
+  }
+
+  @Override
+  public int hashCode() {
+    return ((grid.d1() * 31 + grid.d2()) * 31 + columns().hashCode()) * 31
+        + DataCube.valuesHash(values);
   }
 
   @Override
   public String toString() {
-    return "DataGrid[" + rowCount + " rows x " + columnCount + " columns " + columns + "]";
+    return "DataGrid[" + rowCount + " rows x " + columnCount + " columns " + columns() + "]";
   }
 }

@@ -5,8 +5,10 @@ package com.tarnwick.api;
  * NativeAPI#dataAPICallBack(byte[], int)}.
  *
  * <p>The service library's own threads deliver the messages, possibly several at once, so an
- * implementation must be thread-safe. {@link com.tarnwick.api.wire.CallbackMessage#decode(byte[])}
- * reads a message.
+ * implementation must be thread-safe; there is no ordering across threads, and a message may
+ * arrive on the calling Java thread before the call that caused it returns. {@link
+ * com.tarnwick.api.wire.CallbackMessage#decode(byte[])} reads a message. What the listener
+ * throws is caught and reported to the {@code System.Logger} {@value VeltrixClient#LOGGER_NAME}.
  */
 @FunctionalInterface
 public interface DataListener {

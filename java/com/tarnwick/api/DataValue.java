@@ -1,12 +1,12 @@
 package com.tarnwick.api;
 
 import com.tarnwick.api.wire.Value;
+import com.tarnwick.api.wire.ValueIndex;
 import java.math.BigInteger;
-import java.nio.ByteBuffer;
-import java.nio.charset.CharacterCodingException;
-import java.nio.charset.CodingErrorAction;
-import java.nio.charset.StandardCharsets;
-import java.util.Arrays;
+import java.time.DateTimeException;
+import java.time.LocalDate;
+import java.util.OptionalDouble;
+import java.util.OptionalLong;
 
 /**
  * One typed value of a query result or a callback message, immutable.
@@ -37,6 +37,13 @@ import java.util.Arrays;
  *
  * <p>The service's texts (its type 13) travel as tag 14, converted to UTF-8 by the bridge. Multi-
  * byte numbers are little-endian.
+ *
+ * <p>A value is a view of its bytes in the array the bridge returned ({@link DataCube} and
+ * {@link DataGrid} make one only when asked for it; their {@code doubleAt}/{@code longAt} reads
+ * need none). A missing value arrives as a tag without body: {@link Type#EMPTY}. The reads that
+ * take a default ({@link #asDouble(double)}, {@link #asLong(long)}) or answer an optional
+ * ({@link #optionalDouble()}, {@link #optionalLong()}) give it for an EMPTY value instead of
+ * throwing. Values are equal when their tags and bytes are.
  */
 public final class DataValue {
   /** The type of a value, by its tag. */
@@ -89,20 +96,15 @@ public final class DataValue {
     }
   }
 
-  private static final Type[] BY_TAG = {
-    Type.EMPTY, Type.BOOLEAN, Type.INT8, Type.UINT8, Type.INT16, Type.UINT16, Type.INT32,
-    Type.UINT32, Type.INT64, Type.UINT64, Type.FLOAT, Type.DOUBLE, Type.BYTES
-  };
-
+  private final ValueIndex values;
+  private final int index;
   private final Type type;
-  private final int tag;
-  private final byte[] body;
   private final String text;
 
-  private DataValue(Type type, int tag, byte[] body, String text) {
+  private DataValue(ValueIndex values, int index, Type type, String text) {
+    this.values = values;
+    this.index = index;
     this.type = type;
-    this.tag = tag;
-    this.body = body;
     this.text = text;
   }
 
@@ -113,32 +115,17 @@ public final class DataValue {
    * @return the typed value
    */
   public static DataValue of(Value value) {
-    int tag = value.tag();
-    byte[] body = value.body();
-    if (tag == 14) {
-      String text = textOf(body);
-      return new DataValue(text != null ? Type.TEXT : Type.BYTES, tag, body, text);
-    }
-    if (tag < BY_TAG.length) {
-      return new DataValue(BY_TAG[tag], tag, body, null);
-    }
-    return new DataValue(Type.EMPTY, tag, body, null);
+    return at(ValueIndex.of(value), 0);
   }
 
-  /** The text of a NUL-terminated UTF-8 body, or null. */
-  private static String textOf(byte[] body) {
-    if (body.length == 0 || body[body.length - 1] != 0) {
-      return null;
+  /** The value at position {@code i} of an index, read in place. */
+  static DataValue at(ValueIndex values, int i) {
+    int tag = values.tag(i);
+    if (tag == 14) {
+      String text = values.textOrNull(i);
+      return new DataValue(values, i, text != null ? Type.TEXT : Type.BYTES, text);
     }
-    try {
-      return StandardCharsets.UTF_8.newDecoder()
-          .onMalformedInput(CodingErrorAction.REPORT)
-          .onUnmappableCharacter(CodingErrorAction.REPORT)
-          .decode(ByteBuffer.wrap(body, 0, body.length - 1))
-          .toString();
-    } catch (CharacterCodingException e) {
-      return null;
-    }
+    return new DataValue(values, i, Values.typeOfTag(tag), null);
   }
 
   /**
@@ -156,11 +143,11 @@ public final class DataValue {
    * @return the tag
    */
   public int tag() {
-    return tag;
+    return values.tag(index);
   }
 
   /**
-   * Whether the value is {@link Type#EMPTY}.
+   * Whether the value is {@link Type#EMPTY}: a missing value.
    *
    * @return true for a value without body
    */
@@ -176,7 +163,7 @@ public final class DataValue {
    */
   public boolean asBoolean() {
     require(type == Type.BOOLEAN, "a boolean");
-    return body[0] != 0;
+    return values.bits(index) != 0;
   }
 
   /**
@@ -187,18 +174,28 @@ public final class DataValue {
    * @throws IllegalStateException unless the type is an integer type
    */
   public long asLong() {
-    require(type.isInteger(), "an integer");
-    long bits = littleEndian();
-    switch (type) {
-      case INT8:
-        return (byte) bits;
-      case INT16:
-        return (short) bits;
-      case INT32:
-        return (int) bits;
-      default:
-        return bits; // unsigned types are zero-extended; INT64 and UINT64 use all 64 bits
-    }
+    return Values.asLong(values, index);
+  }
+
+  /**
+   * An integer value, or {@code ifEmpty} for a missing one.
+   *
+   * @param ifEmpty the result for an EMPTY value
+   * @return the number
+   * @throws IllegalStateException if the value is neither EMPTY nor an integer
+   */
+  public long asLong(long ifEmpty) {
+    return type == Type.EMPTY ? ifEmpty : asLong();
+  }
+
+  /**
+   * An integer value, or nothing for a missing one.
+   *
+   * @return the number, or empty for an EMPTY value
+   * @throws IllegalStateException if the value is neither EMPTY nor an integer
+   */
+  public OptionalLong optionalLong() {
+    return type == Type.EMPTY ? OptionalLong.empty() : OptionalLong.of(asLong());
   }
 
   /**
@@ -223,17 +220,43 @@ public final class DataValue {
    * @throws IllegalStateException unless the type is numeric
    */
   public double asDouble() {
-    require(type.isNumeric(), "a number");
-    switch (type) {
-      case FLOAT:
-        return Float.intBitsToFloat((int) littleEndian());
-      case DOUBLE:
-        return Double.longBitsToDouble(littleEndian());
-      case UINT64:
-        return new BigInteger(Long.toUnsignedString(littleEndian())).doubleValue();
-      default:
-        return asLong();
+    return Values.asDouble(values, index);
+  }
+
+  /**
+   * A numeric value as a double, or {@code ifEmpty} for a missing one.
+   *
+   * @param ifEmpty the result for an EMPTY value, for example {@code Double.NaN}
+   * @return the number
+   * @throws IllegalStateException if the value is neither EMPTY nor numeric
+   */
+  public double asDouble(double ifEmpty) {
+    return type == Type.EMPTY ? ifEmpty : asDouble();
+  }
+
+  /**
+   * A numeric value as a double, or nothing for a missing one.
+   *
+   * @return the number, or empty for an EMPTY value
+   * @throws IllegalStateException if the value is neither EMPTY nor numeric
+   */
+  public OptionalDouble optionalDouble() {
+    return type == Type.EMPTY ? OptionalDouble.empty() : OptionalDouble.of(asDouble());
+  }
+
+  /**
+   * A date: an integer yyyymmdd (20240624) or a text "20240624" or "2024-06-24".
+   *
+   * @return the date
+   * @throws IllegalStateException unless the value is an integer or a text
+   * @throws DateTimeException if the number or text is no date
+   */
+  public LocalDate asLocalDate() {
+    if (type.isInteger()) {
+      return Dates.ofNumber(asLong());
     }
+    require(type == Type.TEXT, "a date");
+    return Dates.parse(text);
   }
 
   /**
@@ -255,7 +278,8 @@ public final class DataValue {
    */
   public byte[] asBytes() {
     require(type == Type.BYTES || type == Type.TEXT, "bytes");
-    return type == Type.TEXT ? Arrays.copyOf(body, body.length - 1) : body.clone();
+    byte[] body = values.body(index);
+    return type == Type.TEXT ? java.util.Arrays.copyOf(body, body.length - 1) : body;
   }
 
   /**
@@ -265,49 +289,40 @@ public final class DataValue {
    * @return the object
    */
   public Object asObject() {
-    long bits = littleEndian();
     switch (type) {
       case BOOLEAN:
         return asBoolean();
       case INT8:
-        return (byte) bits;
+        return (byte) values.bits(index);
       case UINT8:
+        return (short) values.bits(index);
       case INT16:
-        return (short) (type == Type.UINT8 ? bits : (short) bits);
+        return (short) values.bits(index);
       case UINT16:
-        return (int) bits;
       case INT32:
-        return (int) bits;
+        return (int) values.bits(index);
       case UINT32:
+        return values.bits(index);
       case INT64:
-        return bits;
+        return values.bits(index);
       case UINT64:
-        return new BigInteger(Long.toUnsignedString(bits));
+        return new BigInteger(Long.toUnsignedString(values.bits(index)));
       case FLOAT:
-        return Float.intBitsToFloat((int) bits);
+        return Float.intBitsToFloat((int) values.bits(index));
       case DOUBLE:
-        return Double.longBitsToDouble(bits);
+        return Double.longBitsToDouble(values.bits(index));
       case TEXT:
         return text;
       case BYTES:
-        return body.clone();
+        return values.body(index);
       default:
         return null;
     }
   }
 
-  private long littleEndian() {
-    long bits = 0;
-    int width = type == Type.TEXT || type == Type.BYTES ? 0 : body.length;
-    for (int i = width - 1; i >= 0; i--) {
-      bits = (bits << 8) | (body[i] & 0xFF);
-    }
-    return bits;
-  }
-
   private void require(boolean condition, String what) {
     if (!condition) {
-      throw new IllegalStateException(type + " value (tag " + tag + ") is not " + what);
+      throw new IllegalStateException(type + " value (tag " + tag() + ") is not " + what);
     }
   }
 
@@ -324,6 +339,7 @@ public final class DataValue {
       case TEXT:
         return text;
       case BYTES:
+        byte[] body = values.body(index);
         StringBuilder hex = new StringBuilder(body.length * 2);
         for (byte b : body) {
           hex.append(Character.forDigit((b >> 4) & 0xF, 16)).append(Character.forDigit(b & 0xF, 16));
@@ -334,17 +350,18 @@ public final class DataValue {
     }
   }
 
+  /** Equal when the tags and the body bytes are. */
   @Override
   public boolean equals(Object other) {
     if (!(other instanceof DataValue)) {
       return false;
     }
     DataValue that = (DataValue) other;
-    return tag == that.tag && Arrays.equals(body, that.body);
+    return values.sameValue(index, that.values, that.index);
   }
 
   @Override
   public int hashCode() {
-    return 31 * tag + Arrays.hashCode(body);
+    return values.valueHash(index);
   }
 }

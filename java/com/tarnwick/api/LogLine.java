@@ -130,6 +130,17 @@ public final class LogLine {
     return text;
   }
 
+  /** Equal when the texts are. */
+  @Override
+  public boolean equals(Object other) {
+    return other instanceof LogLine && ((LogLine) other).text.equals(text);
+  }
+
+  @Override
+  public int hashCode() {
+    return text.hashCode();
+  }
+
   /**
    * The line without its final newline.
    *

@@ -9,14 +9,22 @@ package com.tarnwick.api;
  * result code, either as their {@code int} result or inside the returned array. Code 0 is
  * success; the bridge's own codes are {@link #CODE_NO_MEMORY}, {@link #CODE_BAD_ORDER_JSON},
  * {@link #CODE_MISSING_FUNCTION} and {@link #CODE_ORDER_LIST_NOT_ARRAY}; every other code is the
- * service library's own.
+ * service library's own, except for the two codes of the Java side, {@link #CODE_CLIENT_CLOSED}
+ * and {@link #CODE_UNDECODABLE}, which only {@link VeltrixClient} and its results give.
  *
  * <p>Call {@link #setJniEnv(String)} first, before any other native method: it makes this object
  * the bridge's callback object, starts the bridge's log thread and loads the service library from
  * the given directory. The bridge then calls {@link #logAPICallBack(byte[])} for every log line
  * and {@link #dataAPICallBack(byte[], int)} for every service message; both hand their array to
  * the listener set with {@link #setLogListener(LogListener)} or {@link
- * #setDataListener(DataListener)}.
+ * #setDataListener(DataListener)}. Whatever a listener throws ({@code Error}s included) is caught
+ * and reported to the {@code System.Logger} {@value VeltrixClient#LOGGER_NAME} with its stack
+ * trace; it never reaches the bridge.
+ *
+ * <p>The bridge's state is one per process: one service library, loaded once from the first
+ * directory that holds it, and one log thread, bound to the callback object of the first {@code
+ * setJniEnv} for as long as it runs. {@link VeltrixClient} keeps one callback object for the
+ * whole JVM for that reason; use either it or this class directly, not both.
  *
  * <p>The byte arrays use the little-endian layouts that the classes of {@code
  * com.tarnwick.api.wire} decode: the Result buffer of the queries ({@link
@@ -35,9 +43,23 @@ public class NativeAPI {
   /** The JSON order list of {@link #porder} is not a non-empty array. */
   public static final int CODE_ORDER_LIST_NOT_ARRAY = 10003003;
 
+  // Codes of the Java side: the bridge never sends them, and no native code runs for them.
+
+  /**
+   * Java side: the {@link VeltrixClient} is closed; the call did not reach the bridge.
+   */
+  public static final int CODE_CLIENT_CLOSED = 10009001;
+  /**
+   * Java side: a reply or pushed message did not follow its byte layout and could not be
+   * decoded; the result or event keeps the raw bytes.
+   */
+  public static final int CODE_UNDECODABLE = 10009002;
+
   static {
     NativeLoader.load();
   }
+
+  private static final BridgeLogger REPORTS = BridgeLogger.named(VeltrixClient.LOGGER_NAME);
 
   private volatile LogListener logListener;
   private volatile DataListener dataListener;
@@ -72,7 +94,11 @@ public class NativeAPI {
   public int logAPICallBack(byte[] line) {
     LogListener listener = logListener;
     if (listener != null) {
-      listener.onLog(line);
+      try {
+        listener.onLog(line);
+      } catch (Throwable thrown) {
+        REPORTS.listenerFailed("log listener", thrown);
+      }
     }
     return 0;
   }
@@ -88,7 +114,11 @@ public class NativeAPI {
   public int dataAPICallBack(byte[] message, int kind) {
     DataListener listener = dataListener;
     if (listener != null) {
-      listener.onData(message, kind);
+      try {
+        listener.onData(message, kind);
+      } catch (Throwable thrown) {
+        REPORTS.listenerFailed("data listener (message of kind " + kind + ")", thrown);
+      }
     }
     return 0;
   }

@@ -275,6 +275,25 @@ public final class Order {
     json.append('"');
   }
 
+  /** Equal when every member is (the numbers compared as {@link Double#compare} does). */
+  @Override
+  public boolean equals(Object other) {
+    if (!(other instanceof Order)) {
+      return false;
+    }
+    Order that = (Order) other;
+    return code.equals(that.code) && Double.compare(volume, that.volume) == 0
+        && Double.compare(price, that.price) == 0 && date == that.date && time == that.time
+        && optype == that.optype && Double.compare(cost, that.cost) == 0
+        && Double.compare(rate, that.rate) == 0 && reserve == that.reserve;
+  }
+
+  @Override
+  public int hashCode() {
+    return java.util.Arrays.hashCode(new Object[] {
+      code, volume, price, date, time, optype, cost, rate, reserve});
+  }
+
   @Override
   public String toString() {
     return "Order" + toJson();

@@ -7,6 +7,10 @@ import com.tarnwick.api.wire.SubscriptionReply;
  * the service assigned and the service's result code. Its data arrive as {@link CallbackEvent}s
  * of the matching {@link CallbackEvent.Kind}; {@link VeltrixClient#cancel(Subscription)} ends a
  * {@code csq} or {@code cnq} request ({@code cst} requests end with {@link VeltrixClient#stop()}).
+ *
+ * <p>Its first events may reach the callback listener before the call that opened it returns:
+ * match events by {@link CallbackEvent#requestNumber()}. Equal when kind, request number and
+ * code are.
  */
 public final class Subscription {
   private final CallbackEvent.Kind kind;
@@ -25,22 +29,39 @@ public final class Subscription {
    * <p>When the service library lacks the function, the bridge answers with 10000007 where the
    * request number goes and 0 where the code goes; that reply becomes a subscription with code
    * {@link NativeAPI#CODE_MISSING_FUNCTION} and request number 0. A null array becomes {@link
-   * NativeAPI#CODE_NO_MEMORY}.
+   * NativeAPI#CODE_NO_MEMORY}, an array that is not a subscription reply {@link
+   * NativeAPI#CODE_UNDECODABLE}; decoding never throws.
    *
    * @param kind the kind of the request (CSQ, CST or CNQ)
    * @param reply the array the request returned
    * @return the subscription
-   * @throws com.tarnwick.api.wire.WireFormatException if the array is not a subscription reply
    */
   public static Subscription of(CallbackEvent.Kind kind, byte[] reply) {
     if (reply == null) {
-      return new Subscription(kind, 0, NativeAPI.CODE_NO_MEMORY);
+      return failed(kind, NativeAPI.CODE_NO_MEMORY);
     }
-    SubscriptionReply decoded = SubscriptionReply.decode(reply);
+    SubscriptionReply decoded;
+    try {
+      decoded = SubscriptionReply.decode(reply);
+    } catch (RuntimeException e) {
+      return failed(kind, NativeAPI.CODE_UNDECODABLE);
+    }
     if (decoded.code() == 0 && decoded.requestNumber() == NativeAPI.CODE_MISSING_FUNCTION) {
       return new Subscription(kind, 0, NativeAPI.CODE_MISSING_FUNCTION);
     }
     return new Subscription(kind, decoded.requestNumber(), decoded.code());
+  }
+
+  /**
+   * A subscription that was not opened, with request number 0, as for a call that never reached
+   * the bridge.
+   *
+   * @param kind the kind of the request
+   * @param code the code
+   * @return the subscription
+   */
+  public static Subscription failed(CallbackEvent.Kind kind, int code) {
+    return new Subscription(kind, 0, code);
   }
 
   /**
@@ -86,6 +107,20 @@ public final class Subscription {
    */
   public boolean isOk() {
     return code == 0;
+  }
+
+  @Override
+  public boolean equals(Object other) {
+    if (!(other instanceof Subscription)) {
+      return false;
+    }
+    Subscription that = (Subscription) other;
+    return kind == that.kind && requestNumber == that.requestNumber && code == that.code;
+  }
+
+  @Override
+  public int hashCode() {
+    return (kind.hashCode() * 31 + requestNumber) * 31 + code;
   }
 
   @Override

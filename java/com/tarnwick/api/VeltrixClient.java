@@ -1,7 +1,9 @@
 package com.tarnwick.api;
 
 import java.util.List;
+import java.util.concurrent.Executor;
 import java.util.concurrent.atomic.AtomicBoolean;
+import java.util.concurrent.atomic.AtomicInteger;
 
 /**
  * The typed way to use the bridge: every call of {@link NativeAPI} with its answer decoded into
@@ -10,11 +12,17 @@ import java.util.concurrent.atomic.AtomicBoolean;
  *
  * <pre>{@code
  * try (VeltrixClient client = VeltrixClient.open("/opt/veltrix")) {
+ *   if (!client.serviceStatus().isLoaded()) {
+ *     System.err.println(client.serviceStatus());   // the directory and the loader's reason
+ *     return;
+ *   }
  *   client.start("");
  *   QueryResult bars = client.csd("600519.SH", "CLOSE,VOLUME", "2024-06-24", "2024-06-28", "");
  *   if (bars.isOk()) {
- *     for (String date : bars.cube().dates()) {
- *       System.out.println(date + " " + bars.cube().value("600519.SH", "CLOSE", date).asDouble());
+ *     DataCube cube = bars.cube();
+ *     for (int d = 0; d < cube.dates().size(); d++) {
+ *       double close = cube.doubleAt(cube.index(0, 0, d), Double.NaN);
+ *       System.out.println(cube.localDate(d) + " " + close);
  *     }
  *   } else {
  *     System.out.println(client.errorText(bars.code()));
@@ -22,85 +30,328 @@ import java.util.concurrent.atomic.AtomicBoolean;
  * }
  * }</pre>
  *
- * <p>Failures do not throw: each method answers with a result that carries the code (0 for
- * success, else the service's code or one of the bridge's codes in {@link NativeAPI}). Only bytes
- * that do not follow the bridge's layouts throw, as {@link
- * com.tarnwick.api.wire.WireFormatException}.
+ * <h2>One client per JVM</h2>
  *
- * <p>Log lines go to the listener set with {@link #setLogListener(LogLineListener)}; without one
- * they go to the platform logger {@value #LOGGER_NAME} ({@code System.Logger} where the runtime
- * has it, {@code java.util.logging} on Java 8): the bridge's debug lines at DEBUG, its error lines
- * at ERROR, the service library's lines at INFO. Pushed messages go to the listener set with
- * {@link #setCallbackListener(CallbackListener)}; without one they are dropped.
+ * <p>The bridge's state is one per process: one service library, loaded once and kept until the
+ * JVM ends, one log thread that stays bound to the callback object it first met, one service to
+ * start. The client models that: all clients share one permanent callback object, which hands
+ * the lines and messages to the client that is open now. Hence:
+ *
+ * <ul>
+ *   <li>At most one client is open at a time. A second {@link #open} while one is open throws
+ *       {@link IllegalStateException}: that is a programming error, not a service failure.
+ *   <li>{@link #close()} unhooks the client's listeners (it waits for a listener call in
+ *       progress on another thread), stops the service if this client started it, and makes the
+ *       client answer every later call with {@link NativeAPI#CODE_CLIENT_CLOSED} without
+ *       calling native code. Then {@code open} works again, and lines and events go to the new
+ *       client only.
+ *   <li>The service library loads from the directory of the first {@code open} that finds it;
+ *       an {@code open} that names another directory afterwards keeps the first in force, logs
+ *       a warning and says so in {@link #serviceStatus()}. After an {@code open} whose load
+ *       failed, the next one tries again.
+ * </ul>
+ *
+ * <p>Failures do not throw: each method answers with a result that carries the code (0 for
+ * success, else the service's code, one of the bridge's codes in {@link NativeAPI}, or one of the
+ * Java side's: {@link NativeAPI#CODE_CLIENT_CLOSED}, {@link NativeAPI#CODE_UNDECODABLE} for a
+ * reply that did not follow its layout, which the result keeps as bytes).
+ *
+ * <h2>Listeners</h2>
+ *
+ * <p>Log lines go to the listener set with {@link Builder#logListener} or {@link
+ * #setLogListener(LogLineListener)}; without one they go to the platform logger {@value
+ * #LOGGER_NAME} ({@code System.Logger} where the runtime has it, {@code java.util.logging} on Java
+ * 8): the bridge's debug lines at DEBUG, its error lines at ERROR, the service library's lines at
+ * INFO. Pushed messages go to the listener set with {@link Builder#callbackListener} or {@link
+ * #setCallbackListener(CallbackListener)}; without one they are dropped. What a listener throws,
+ * {@code Error}s included, is reported to that logger at WARNING with its stack trace, and
+ * delivery goes on. {@link LogLineListener} and {@link CallbackListener} say which threads call
+ * them and in what order; {@link Builder#executor} moves the calls off the bridge's and the
+ * service's threads.
  *
  * <p>The text arguments are passed to the service library unchanged; their meaning is the
  * service's. The parameter names below say what they usually hold.
  */
 public final class VeltrixClient implements AutoCloseable {
-  /** The name of the logger that receives the log lines no listener takes. */
+  /** The name of the logger that receives the log lines no listener takes, and the reports. */
   public static final String LOGGER_NAME = "com.tarnwick.api.bridge";
 
+  /** What the bridge's geterrstring answers when the service function is missing. */
+  private static final String NO_FUNCTION_TEXT = "function address is null.";
+
+  /** The longest wait for the loader's log lines at open. */
+  private static final long LOAD_LINES_WAIT_MS = 10_000;
+
+  private static final BridgeLogger REPORTS = BridgeLogger.named(LOGGER_NAME);
+
+  /** Guards the JVM-wide state below and every open. */
+  private static final Object OPEN_LOCK = new Object();
+
+  private static ClientBridge bridge;
+  private static VeltrixClient current;
+  private static String loadedDirectory;
+
   private final NativeAPI api;
-  private final BridgeLogger logger = BridgeLogger.named(LOGGER_NAME);
+  private final boolean routed;
+  private final BridgeLogger logger = REPORTS;
   private final AtomicBoolean started = new AtomicBoolean();
+  private final OrderedDispatch dispatch;
+  private final AtomicInteger inFlight = new AtomicInteger();
+  private final ThreadLocal<int[]> depth = new ThreadLocal<int[]>();
+  private volatile boolean closed;
   private volatile LogLineListener logListener;
   private volatile CallbackListener callbackListener;
+  private volatile ServiceStatus status;
 
-  private VeltrixClient(NativeAPI api, LogLineListener logListener,
-      CallbackListener callbackListener) {
+  /**
+   * How to open a client: the service library's directory, the listeners from the start, and
+   * where listeners run. Made by {@link VeltrixClient#builder(String)}.
+   */
+  public static final class Builder {
+    private final String serviceDir;
+    private LogLineListener logListener;
+    private CallbackListener callbackListener;
+    private Executor executor;
+
+    private Builder(String serviceDir) {
+      if (serviceDir == null) {
+        throw new NullPointerException("serviceDir");
+      }
+      this.serviceDir = serviceDir;
+    }
+
+    /**
+     * The log listener from the start, so that it also sees the lines the bridge wrote while it
+     * loaded.
+     *
+     * @param listener the listener, or null for the platform logger
+     * @return this builder
+     */
+    public Builder logListener(LogLineListener listener) {
+      logListener = listener;
+      return this;
+    }
+
+    /**
+     * The callback listener from the start.
+     *
+     * @param listener the listener, or null to drop pushed messages
+     * @return this builder
+     */
+    public Builder callbackListener(CallbackListener listener) {
+      callbackListener = listener;
+      return this;
+    }
+
+    /**
+     * Runs the listeners on this executor instead of the bridge's log thread and the service's
+     * threads, which then only decode and hand over. Order is kept per stream: the log lines in
+     * their order, the main callback's messages in theirs, and each subscription's messages
+     * (same kind and request number) in the order the service delivered them; different streams
+     * may run at once on a multi-threaded executor. A rejected task is reported and its
+     * deliveries dropped. After {@link VeltrixClient#close()} queued deliveries are dropped.
+     *
+     * @param listenerExecutor the executor, or null to call the listeners directly
+     * @return this builder
+     */
+    public Builder executor(Executor listenerExecutor) {
+      executor = listenerExecutor;
+      return this;
+    }
+
+    /**
+     * Opens the client: see {@link VeltrixClient#open(String)}.
+     *
+     * @return the client
+     * @throws IllegalStateException if a client is open already
+     * @throws UnsatisfiedLinkError if the bridge library cannot be loaded
+     */
+    public VeltrixClient open() {
+      return VeltrixClient.open(this);
+    }
+  }
+
+  private VeltrixClient(NativeAPI api, boolean routed, LogLineListener logListener,
+      CallbackListener callbackListener, Executor executor) {
     this.api = api;
+    this.routed = routed;
     this.logListener = logListener;
     this.callbackListener = callbackListener;
-    api.setLogListener(this::deliverLogLine);
-    api.setDataListener(this::deliverEvent);
+    this.dispatch = executor == null ? null : new OrderedDispatch(executor, REPORTS);
   }
 
   /**
-   * Loads the bridge (with the class {@link NativeAPI}) and the service library from {@code
-   * serviceDir}. Log lines go to the platform logger until a listener is set.
+   * A builder for {@link Builder#open()}, with the options an {@code open} can take.
+   *
+   * @param serviceDir the directory that holds the service library
+   * @return the builder
+   */
+  public static Builder builder(String serviceDir) {
+    return new Builder(serviceDir);
+  }
+
+  /**
+   * Opens the client: loads the bridge (with the class {@link NativeAPI}) and, unless it is
+   * loaded already, the service library from {@code serviceDir}. Log lines go to the platform
+   * logger until a listener is set. {@link #serviceStatus()} tells whether the service library
+   * is loaded, from where, and why not.
    *
    * @param serviceDir the directory that holds the service library
    * @return the client
+   * @throws IllegalStateException if a client is open already: close it first
    * @throws UnsatisfiedLinkError if the bridge library cannot be loaded
    */
   public static VeltrixClient open(String serviceDir) {
-    return open(serviceDir, null, null);
+    return builder(serviceDir).open();
   }
 
   /**
-   * Loads the bridge and the service library, with listeners in place from the start, so that
-   * they also see the lines the bridge wrote while it loaded.
+   * Opens the client with listeners in place from the start, so that they also see the lines
+   * the bridge wrote while it loaded.
    *
    * @param serviceDir the directory that holds the service library
    * @param logListener the log listener, or null for the platform logger
    * @param callbackListener the callback listener, or null
    * @return the client
+   * @throws IllegalStateException if a client is open already: close it first
    * @throws UnsatisfiedLinkError if the bridge library cannot be loaded
    */
   public static VeltrixClient open(String serviceDir, LogLineListener logListener,
       CallbackListener callbackListener) {
-    VeltrixClient client = new VeltrixClient(new NativeAPI(), logListener, callbackListener);
-    client.api.setJniEnv(serviceDir);
-    return client;
+    return builder(serviceDir).logListener(logListener).callbackListener(callbackListener).open();
+  }
+
+  private static VeltrixClient open(Builder options) {
+    synchronized (OPEN_LOCK) {
+      if (current != null) {
+        throw new IllegalStateException("a VeltrixClient is open already (service directory "
+            + current.status.requestedDirectory() + "): close it before opening another."
+            + " The bridge holds one service library and one log thread per process, so one"
+            + " client is open at a time.");
+      }
+      if (bridge == null) {
+        bridge = new ClientBridge(); // loads the bridge library; its errors propagate
+      }
+      VeltrixClient client = new VeltrixClient(bridge, true, options.logListener,
+          options.callbackListener, options.executor);
+      current = client;
+      bridge.route(client);
+      try {
+        client.status = loadService(options);
+      } catch (RuntimeException | Error e) {
+        current = null;
+        bridge.route(null);
+        throw e;
+      }
+      return client;
+    }
+  }
+
+  /**
+   * Hands the directory to the bridge unless the service library is loaded already, and finds
+   * out whether it loaded. Runs under OPEN_LOCK.
+   */
+  private static ServiceStatus loadService(Builder options) {
+    String dir = options.serviceDir;
+    if (loadedDirectory != null) {
+      if (!loadedDirectory.equals(dir)) {
+        REPORTS.warn("VeltrixClient.open(\"" + dir + "\"): the service library was loaded from "
+            + loadedDirectory + " and stays in force; " + dir + " is not used (the library"
+            + " loads once per process)");
+      }
+      return ServiceStatus.loaded(dir, loadedDirectory);
+    }
+    // Options that must be in force before the bridge first meets the JVM go here, before
+    // the first setJniEnv.
+    bridge.startWatching();
+    try {
+      bridge.setJniEnv(dir);
+      // geterrstring reads nothing and changes nothing: it answers the service's text when the
+      // library is loaded, else the bridge's "function address is null." (and the bridge logs
+      // the missing entry, after the loader's lines).
+      String probe = bridge.geterrstring(0, 0);
+      if (probe != null && !probe.equals(NO_FUNCTION_TEXT)) {
+        loadedDirectory = dir;
+        return ServiceStatus.loaded(dir, dir);
+      }
+      List<LogLine> lines;
+      try {
+        lines = bridge.awaitMessage("function address of pfngeterrstring is null.",
+            LOAD_LINES_WAIT_MS);
+      } catch (InterruptedException e) {
+        Thread.currentThread().interrupt();
+        return ServiceStatus.notLoaded(dir, "interrupted while waiting for the loader's lines");
+      }
+      if (lines == null) {
+        return ServiceStatus.notLoaded(dir, "the bridge's log lines did not tell within "
+            + LOAD_LINES_WAIT_MS / 1000 + " s whether the service library loaded");
+      }
+      int from = 0;
+      for (int i = 0; i < lines.size(); i++) {
+        if (lines.get(i).isFromBridge() && lines.get(i).message().startsWith("dir is ")) {
+          from = i;
+        }
+      }
+      for (LogLine line : lines.subList(from, lines.size())) {
+        if (line.tag() == LogLine.Tag.ERROR && line.message().startsWith("LoadLibrary Fail")) {
+          return ServiceStatus.notLoaded(dir, line.message());
+        }
+      }
+      loadedDirectory = dir; // loaded, only without geterrstring
+      return ServiceStatus.loaded(dir, dir);
+    } finally {
+      bridge.stopWatching();
+    }
   }
 
   /**
    * A client over an API object whose {@link NativeAPI#setJniEnv(String)} the caller calls. The
-   * client replaces the object's byte-level listeners.
+   * client replaces the object's byte-level listeners, and {@link #close()} removes them.
    *
    * @param api the API object
    * @return the client
+   * @deprecated outside the one-client model: such a client and one from {@link #open} must not
+   *     be used in the same JVM, since the bridge binds its log thread to one object. Use {@link
+   *     #open(String)}.
    */
+  @Deprecated
   public static VeltrixClient wrap(NativeAPI api) {
-    return new VeltrixClient(api, null, null);
+    final VeltrixClient client = new VeltrixClient(api, false, null, null, null);
+    api.setLogListener(line -> client.deliverLogLine(line, null));
+    api.setDataListener(client::deliverEvent);
+    client.status = ServiceStatus.notLoaded("", "not known: the caller calls setJniEnv");
+    return client;
   }
 
   /**
-   * The API object underneath, for the raw byte arrays.
+   * Whether the service library is loaded, from which directory, and why not.
+   *
+   * @return the status found at open
+   */
+  public ServiceStatus serviceStatus() {
+    return status;
+  }
+
+  /**
+   * Whether {@link #close()} was called.
+   *
+   * @return true once closed
+   */
+  public boolean isClosed() {
+    return closed;
+  }
+
+  /**
+   * The API object underneath, for the raw byte arrays: the JVM's one callback object, shared by
+   * every client. Its listeners cannot be set (the client's are used).
    *
    * @return the object
+   * @throws IllegalStateException once the client is closed
    */
   public NativeAPI nativeApi() {
+    if (closed) {
+      throw new IllegalStateException("the client is closed");
+    }
     return api;
   }
 
@@ -122,41 +373,165 @@ public final class VeltrixClient implements AutoCloseable {
     callbackListener = listener;
   }
 
-  private void deliverLogLine(byte[] bytes) {
-    LogLine line = LogLine.parse(bytes);
-    LogLineListener listener = logListener;
-    if (listener == null) {
-      logger.log(line);
-      return;
+  /**
+   * Closes the client: stops the service if {@link #start(String)} succeeded and it was not
+   * stopped since, unhooks the listeners and waits for a listener call in progress on another
+   * thread to return (not for one on this thread: a listener may close its client). From then
+   * on every call answers {@link NativeAPI#CODE_CLIENT_CLOSED} without native code, and {@link
+   * #open} may open another client. Closing again does nothing.
+   */
+  @Override
+  public void close() {
+    synchronized (this) {
+      if (closed) {
+        return;
+      }
+      if (started.getAndSet(false)) {
+        api.stop();
+      }
+      closed = true;
     }
-    try {
-      listener.onLogLine(line);
-    } catch (RuntimeException e) {
-      logger.warn("log listener failed on: " + line, e);
+    if (routed) {
+      synchronized (OPEN_LOCK) {
+        if (current == this) {
+          current = null;
+          bridge.route(null);
+        }
+      }
+    } else {
+      api.setLogListener(null);
+      api.setDataListener(null);
+    }
+    int[] own = depth.get();
+    int mine = own == null ? 0 : own[0];
+    boolean interrupted = false;
+    synchronized (inFlight) {
+      while (inFlight.get() > mine) {
+        try {
+          inFlight.wait();
+        } catch (InterruptedException e) {
+          interrupted = true;
+        }
+      }
+    }
+    if (interrupted) {
+      Thread.currentThread().interrupt();
     }
   }
 
-  private void deliverEvent(byte[] message, int kind) {
-    CallbackListener listener = callbackListener;
-    if (listener == null) {
+  // ---- Delivery -----------------------------------------------------------------------------
+
+  /** Log lines keep one order; events one per kind and request number. */
+  private static final long LOG_STREAM = Long.MIN_VALUE;
+
+  void deliverLogLine(byte[] bytes, LogLine parsed) {
+    final LogLine line = parsed != null ? parsed : LogLine.parse(bytes);
+    if (dispatch == null) {
+      deliverLine(line);
+    } else {
+      dispatch.submit(LOG_STREAM, () -> deliverLine(line));
+    }
+  }
+
+  void deliverEvent(byte[] message, int kind) {
+    if (callbackListener == null) {
+      return; // nothing to decode for
+    }
+    final CallbackEvent event = CallbackEvent.decode(message, kind);
+    if (dispatch == null) {
+      deliverEventNow(event);
+    } else {
+      long stream = (long) kind << 32;
+      if (kind >= 1 && kind <= 3) {
+        stream |= event.requestNumber() & 0xFFFFFFFFL;
+      }
+      dispatch.submit(stream, () -> deliverEventNow(event));
+    }
+  }
+
+  private void deliverLine(LogLine line) {
+    if (!enter()) {
+      logger.log(line); // the client closed meanwhile: the line is not lost
       return;
     }
     try {
-      listener.onEvent(CallbackEvent.decode(message, kind));
-    } catch (RuntimeException e) {
-      logger.warn("callback listener failed on a message of kind " + kind, e);
+      LogLineListener listener = logListener;
+      if (listener == null) {
+        logger.log(line);
+        return;
+      }
+      try {
+        listener.onLogLine(line);
+      } catch (Throwable thrown) {
+        logger.listenerFailed("log listener, on the line \"" + line + "\",", thrown);
+      }
+    } finally {
+      exit();
+    }
+  }
+
+  private void deliverEventNow(CallbackEvent event) {
+    if (!enter()) {
+      return;
+    }
+    try {
+      CallbackListener listener = callbackListener;
+      if (listener == null) {
+        return;
+      }
+      try {
+        listener.onEvent(event);
+      } catch (Throwable thrown) {
+        logger.listenerFailed("callback listener, on " + event + ",", thrown);
+      }
+    } finally {
+      exit();
+    }
+  }
+
+  /** Counts a listener call in; false when the client is closed. */
+  private boolean enter() {
+    inFlight.incrementAndGet();
+    if (closed) {
+      leave();
+      return false;
+    }
+    int[] own = depth.get();
+    if (own == null) {
+      own = new int[1];
+      depth.set(own);
+    }
+    own[0]++;
+    return true;
+  }
+
+  private void exit() {
+    depth.get()[0]--;
+    leave();
+  }
+
+  private void leave() {
+    inFlight.decrementAndGet();
+    if (closed) {
+      synchronized (inFlight) {
+        inFlight.notifyAll();
+      }
     }
   }
 
   // ---- Service control --------------------------------------------------------------------
 
   /**
-   * Starts the service.
+   * Starts the service. {@link #close()} stops it again.
    *
    * @param options the service's option string
-   * @return the service's code, or {@link NativeAPI#CODE_MISSING_FUNCTION}
+   * @return the service's code, {@link NativeAPI#CODE_MISSING_FUNCTION}, or {@link
+   *     NativeAPI#CODE_CLIENT_CLOSED}
    */
   public int start(String options) {
+    if (closed) {
+      return NativeAPI.CODE_CLIENT_CLOSED;
+    }
     int code = api.start(options);
     if (code == 0) {
       started.set(true);
@@ -167,29 +542,27 @@ public final class VeltrixClient implements AutoCloseable {
   /**
    * Stops the service; its streams end.
    *
-   * @return the service's code, or {@link NativeAPI#CODE_MISSING_FUNCTION}
+   * @return the service's code, {@link NativeAPI#CODE_MISSING_FUNCTION}, or {@link
+   *     NativeAPI#CODE_CLIENT_CLOSED}
    */
   public int stop() {
+    if (closed) {
+      return NativeAPI.CODE_CLIENT_CLOSED;
+    }
     started.set(false);
     return api.stop();
   }
 
-  /** Stops the service if {@link #start(String)} succeeded and it was not stopped since. */
-  @Override
-  public void close() {
-    if (started.getAndSet(false)) {
-      api.stop();
-    }
-  }
-
   /**
-   * The service's text for a result code.
+   * The service's text for a result code. The two codes of the Java side ({@link
+   * NativeAPI#CODE_CLIENT_CLOSED}, {@link NativeAPI#CODE_UNDECODABLE}) have texts of their own; a
+   * closed client has no others.
    *
    * @param code the code
    * @return the text
    */
   public String errorText(int code) {
-    return api.geterrstring(code, 0);
+    return errorText(code, false);
   }
 
   /**
@@ -200,16 +573,27 @@ public final class VeltrixClient implements AutoCloseable {
    * @return the text
    */
   public String errorText(int code, boolean detailed) {
+    if (code == NativeAPI.CODE_CLIENT_CLOSED) {
+      return "the client is closed";
+    }
+    if (code == NativeAPI.CODE_UNDECODABLE) {
+      return "the reply could not be decoded";
+    }
+    if (closed) {
+      return "no text for code " + code + ": the client is closed";
+    }
     return api.geterrstring(code, detailed ? 1 : 0);
   }
 
   /**
-   * Names the server list directory.
+   * Names the server list directory (nothing once the client is closed).
    *
    * @param dir the directory
    */
   public void setServerListDir(String dir) {
-    api.setserverlistdir(dir);
+    if (!closed) {
+      api.setserverlistdir(dir);
+    }
   }
 
   /**
@@ -221,11 +605,13 @@ public final class VeltrixClient implements AutoCloseable {
    * @param flag passed as a boolean
    * @param user first trailing text
    * @param password second trailing text
-   * @return the service's code, or {@link NativeAPI#CODE_MISSING_FUNCTION}
+   * @return the service's code, {@link NativeAPI#CODE_MISSING_FUNCTION}, or {@link
+   *     NativeAPI#CODE_CLIENT_CLOSED}
    */
   public int setProxy(int kind, String host, int port, boolean flag, String user,
       String password) {
-    return api.setproxy(kind, host, port, flag, user, password);
+    return closed ? NativeAPI.CODE_CLIENT_CLOSED
+        : api.setproxy(kind, host, port, flag, user, password);
   }
 
   // ---- Queries ----------------------------------------------------------------------------
@@ -241,7 +627,8 @@ public final class VeltrixClient implements AutoCloseable {
    * @return the result: codes x fields x dates
    */
   public QueryResult csd(String codes, String fields, String begin, String end, String options) {
-    return QueryResult.ofCube("csd", api.csd(codes, fields, begin, end, options));
+    return closed ? QueryResult.failed("csd", NativeAPI.CODE_CLIENT_CLOSED)
+        : QueryResult.ofCube("csd", api.csd(codes, fields, begin, end, options));
   }
 
   /**
@@ -253,7 +640,8 @@ public final class VeltrixClient implements AutoCloseable {
    * @return the result
    */
   public QueryResult css(String codes, String fields, String options) {
-    return QueryResult.ofCube("css", api.css(codes, fields, options));
+    return closed ? QueryResult.failed("css", NativeAPI.CODE_CLIENT_CLOSED)
+        : QueryResult.ofCube("css", api.css(codes, fields, options));
   }
 
   /**
@@ -265,7 +653,8 @@ public final class VeltrixClient implements AutoCloseable {
    * @return the result; the dates are its {@link DataCube#dates()}
    */
   public QueryResult tradedates(String begin, String end, String options) {
-    return QueryResult.ofCube("tradedates", api.tradedates(begin, end, options));
+    return closed ? QueryResult.failed("tradedates", NativeAPI.CODE_CLIENT_CLOSED)
+        : QueryResult.ofCube("tradedates", api.tradedates(begin, end, options));
   }
 
   /**
@@ -277,7 +666,8 @@ public final class VeltrixClient implements AutoCloseable {
    * @return the code and the count
    */
   public CountResult tradedatesnum(String begin, String end, String options) {
-    return CountResult.of(api.tradedatesnum(begin, end, options));
+    return closed ? CountResult.failed(NativeAPI.CODE_CLIENT_CLOSED)
+        : CountResult.of(api.tradedatesnum(begin, end, options));
   }
 
   /**
@@ -289,7 +679,8 @@ public final class VeltrixClient implements AutoCloseable {
    * @return the result
    */
   public QueryResult sector(String sector, String date, String options) {
-    return QueryResult.ofCube("sector", api.sector(sector, date, options));
+    return closed ? QueryResult.failed("sector", NativeAPI.CODE_CLIENT_CLOSED)
+        : QueryResult.ofCube("sector", api.sector(sector, date, options));
   }
 
   /**
@@ -301,7 +692,8 @@ public final class VeltrixClient implements AutoCloseable {
    * @return the result
    */
   public QueryResult getdate(String date, int offset, String options) {
-    return QueryResult.ofCube("getdate", api.getdate(date, offset, options));
+    return closed ? QueryResult.failed("getdate", NativeAPI.CODE_CLIENT_CLOSED)
+        : QueryResult.ofCube("getdate", api.getdate(date, offset, options));
   }
 
   /**
@@ -315,7 +707,8 @@ public final class VeltrixClient implements AutoCloseable {
    * @return the result
    */
   public QueryResult csc(String codes, String fields, String begin, String end, String options) {
-    return QueryResult.ofCube("csc", api.csc(codes, fields, begin, end, options));
+    return closed ? QueryResult.failed("csc", NativeAPI.CODE_CLIENT_CLOSED)
+        : QueryResult.ofCube("csc", api.csc(codes, fields, begin, end, options));
   }
 
   /**
@@ -329,7 +722,8 @@ public final class VeltrixClient implements AutoCloseable {
    * @return the result
    */
   public QueryResult cmc(String codes, String fields, String begin, String end, String options) {
-    return QueryResult.ofCube("cmc", api.cmc(codes, fields, begin, end, options));
+    return closed ? QueryResult.failed("cmc", NativeAPI.CODE_CLIENT_CLOSED)
+        : QueryResult.ofCube("cmc", api.cmc(codes, fields, begin, end, options));
   }
 
   /**
@@ -343,7 +737,8 @@ public final class VeltrixClient implements AutoCloseable {
    * @return the result
    */
   public QueryResult chmc(String codes, String fields, String begin, String end, String options) {
-    return QueryResult.ofCube("chmc", api.chmc(codes, fields, begin, end, options));
+    return closed ? QueryResult.failed("chmc", NativeAPI.CODE_CLIENT_CLOSED)
+        : QueryResult.ofCube("chmc", api.chmc(codes, fields, begin, end, options));
   }
 
   /**
@@ -355,7 +750,8 @@ public final class VeltrixClient implements AutoCloseable {
    * @return the result
    */
   public QueryResult csqsnapshot(String codes, String fields, String options) {
-    return QueryResult.ofCube("csqsnapshot", api.csqsnapshot(codes, fields, options));
+    return closed ? QueryResult.failed("csqsnapshot", NativeAPI.CODE_CLIENT_CLOSED)
+        : QueryResult.ofCube("csqsnapshot", api.csqsnapshot(codes, fields, options));
   }
 
   /**
@@ -367,7 +763,8 @@ public final class VeltrixClient implements AutoCloseable {
    * @return the result, holding a {@link DataGrid}
    */
   public QueryResult ctr(String report, String fields, String options) {
-    return QueryResult.ofGrid("ctr", api.ctr(report, fields, options));
+    return closed ? QueryResult.failed("ctr", NativeAPI.CODE_CLIENT_CLOSED)
+        : QueryResult.ofGrid("ctr", api.ctr(report, fields, options));
   }
 
   /**
@@ -380,7 +777,8 @@ public final class VeltrixClient implements AutoCloseable {
    * @return the result
    */
   public QueryResult cps(String codes, String fields, String conditions, String options) {
-    return QueryResult.ofCube("cps", api.cps(codes, fields, conditions, options));
+    return closed ? QueryResult.failed("cps", NativeAPI.CODE_CLIENT_CLOSED)
+        : QueryResult.ofCube("cps", api.cps(codes, fields, conditions, options));
   }
 
   /**
@@ -390,7 +788,8 @@ public final class VeltrixClient implements AutoCloseable {
    * @return the result
    */
   public QueryResult pquery(String portfolio) {
-    return QueryResult.ofCube("pquery", api.pquery(portfolio));
+    return closed ? QueryResult.failed("pquery", NativeAPI.CODE_CLIENT_CLOSED)
+        : QueryResult.ofCube("pquery", api.pquery(portfolio));
   }
 
   /**
@@ -402,7 +801,8 @@ public final class VeltrixClient implements AutoCloseable {
    * @return the result
    */
   public QueryResult preport(String portfolio, String report, String options) {
-    return QueryResult.ofCube("preport", api.preport(portfolio, report, options));
+    return closed ? QueryResult.failed("preport", NativeAPI.CODE_CLIENT_CLOSED)
+        : QueryResult.ofCube("preport", api.preport(portfolio, report, options));
   }
 
   /**
@@ -413,7 +813,8 @@ public final class VeltrixClient implements AutoCloseable {
    * @return the result
    */
   public QueryResult edb(String ids, String options) {
-    return QueryResult.ofCube("edb", api.edb(ids, options));
+    return closed ? QueryResult.failed("edb", NativeAPI.CODE_CLIENT_CLOSED)
+        : QueryResult.ofCube("edb", api.edb(ids, options));
   }
 
   /**
@@ -425,7 +826,8 @@ public final class VeltrixClient implements AutoCloseable {
    * @return the result
    */
   public QueryResult edbquery(String ids, String fields, String options) {
-    return QueryResult.ofCube("edbquery", api.edbquery(ids, fields, options));
+    return closed ? QueryResult.failed("edbquery", NativeAPI.CODE_CLIENT_CLOSED)
+        : QueryResult.ofCube("edbquery", api.edbquery(ids, fields, options));
   }
 
   /**
@@ -438,7 +840,8 @@ public final class VeltrixClient implements AutoCloseable {
    * @return the result
    */
   public QueryResult cfn(String codes, String content, int mode, String options) {
-    return QueryResult.ofCube("cfn", api.cfn(codes, content, mode, options));
+    return closed ? QueryResult.failed("cfn", NativeAPI.CODE_CLIENT_CLOSED)
+        : QueryResult.ofCube("cfn", api.cfn(codes, content, mode, options));
   }
 
   /**
@@ -448,7 +851,8 @@ public final class VeltrixClient implements AutoCloseable {
    * @return the result
    */
   public QueryResult cfnquery(String options) {
-    return QueryResult.ofCube("cfnquery", api.cfnquery(options));
+    return closed ? QueryResult.failed("cfnquery", NativeAPI.CODE_CLIENT_CLOSED)
+        : QueryResult.ofCube("cfnquery", api.cfnquery(options));
   }
 
   // ---- Subscriptions ----------------------------------------------------------------------
@@ -463,7 +867,8 @@ public final class VeltrixClient implements AutoCloseable {
    * @return the subscription
    */
   public Subscription csq(String codes, String fields, String options) {
-    return Subscription.of(CallbackEvent.Kind.CSQ, api.csq(codes, fields, options));
+    return closed ? Subscription.failed(CallbackEvent.Kind.CSQ, NativeAPI.CODE_CLIENT_CLOSED)
+        : Subscription.of(CallbackEvent.Kind.CSQ, api.csq(codes, fields, options));
   }
 
   /**
@@ -479,7 +884,8 @@ public final class VeltrixClient implements AutoCloseable {
    */
   public Subscription cst(String codes, String fields, String begin, String end,
       String options) {
-    return Subscription.of(CallbackEvent.Kind.CST, api.cst(codes, fields, begin, end, options));
+    return closed ? Subscription.failed(CallbackEvent.Kind.CST, NativeAPI.CODE_CLIENT_CLOSED)
+        : Subscription.of(CallbackEvent.Kind.CST, api.cst(codes, fields, begin, end, options));
   }
 
   /**
@@ -491,7 +897,8 @@ public final class VeltrixClient implements AutoCloseable {
    * @return the subscription
    */
   public Subscription cnq(String codes, String content, String options) {
-    return Subscription.of(CallbackEvent.Kind.CNQ, api.cnq(codes, content, options));
+    return closed ? Subscription.failed(CallbackEvent.Kind.CNQ, NativeAPI.CODE_CLIENT_CLOSED)
+        : Subscription.of(CallbackEvent.Kind.CNQ, api.cnq(codes, content, options));
   }
 
   /**
@@ -502,6 +909,9 @@ public final class VeltrixClient implements AutoCloseable {
    * @throws IllegalArgumentException for a {@code cst} subscription, which has no cancel
    */
   public int cancel(Subscription subscription) {
+    if (subscription.kind() != CallbackEvent.Kind.CST && closed) {
+      return NativeAPI.CODE_CLIENT_CLOSED;
+    }
     switch (subscription.kind()) {
       case CSQ:
         return api.csqcancel(subscription.requestNumber());
@@ -527,7 +937,8 @@ public final class VeltrixClient implements AutoCloseable {
    */
   public int pcreate(String portfolio, String name, long initialCash, String remark,
       String options) {
-    return api.pcreate(portfolio, name, initialCash, remark, options);
+    return closed ? NativeAPI.CODE_CLIENT_CLOSED
+        : api.pcreate(portfolio, name, initialCash, remark, options);
   }
 
   /**
@@ -538,7 +949,7 @@ public final class VeltrixClient implements AutoCloseable {
    * @return the service's code, or {@link NativeAPI#CODE_MISSING_FUNCTION}
    */
   public int pdelete(String portfolio, String options) {
-    return api.pdelete(portfolio, options);
+    return closed ? NativeAPI.CODE_CLIENT_CLOSED : api.pdelete(portfolio, options);
   }
 
   /**
@@ -554,7 +965,8 @@ public final class VeltrixClient implements AutoCloseable {
    */
   public int pctransfer(String portfolio, String direction, String date, double amount,
       String remark, String options) {
-    return api.pctransfer(portfolio, direction, date, amount, remark, options);
+    return closed ? NativeAPI.CODE_CLIENT_CLOSED
+        : api.pctransfer(portfolio, direction, date, amount, remark, options);
   }
 
   /**
@@ -569,7 +981,7 @@ public final class VeltrixClient implements AutoCloseable {
    *     NativeAPI#CODE_NO_MEMORY}, {@link NativeAPI#CODE_MISSING_FUNCTION}
    */
   public int porder(String json, String portfolio, String remark, String options) {
-    return api.porder(json, portfolio, remark, options);
+    return closed ? NativeAPI.CODE_CLIENT_CLOSED : api.porder(json, portfolio, remark, options);
   }
 
   /**
@@ -582,6 +994,7 @@ public final class VeltrixClient implements AutoCloseable {
    * @return as {@link #porder(String, String, String, String)}
    */
   public int porder(List<Order> orders, String portfolio, String remark, String options) {
-    return api.porder(Order.toJson(orders), portfolio, remark, options);
+    return closed ? NativeAPI.CODE_CLIENT_CLOSED
+        : api.porder(Order.toJson(orders), portfolio, remark, options);
   }
 }

@@ -124,6 +124,21 @@ public final class Bytes {
     return Arrays.copyOfRange(data, at, at + count);
   }
 
+  /** The array read (for the decoders of this package, which index it in place). */
+  byte[] array() {
+    return data;
+  }
+
+  /** The index just past the range. */
+  int end() {
+    return end;
+  }
+
+  /** Moves the position to {@code index}, which a decoder of this package has checked. */
+  void moveTo(int index) {
+    position = index;
+  }
+
   /**
    * Checks that every byte was read.
    *

@@ -1,25 +1,30 @@
 package com.tarnwick.api.wire;
 
+import java.util.AbstractList;
 import java.util.List;
 
 /**
  * A decoded cube payload: three text lists, the value count (the product of the three list
  * lengths, computed in 32-bit arithmetic) and the values in the order the service stored them.
+ *
+ * <p>The values stay in the array they came in: {@link #index()} locates them, and {@link
+ * #values()} makes a {@link Value} only for the one asked for. The array must not change while
+ * the cube is in use.
  */
 public final class Cube {
   private final List<String> first;
   private final List<String> second;
   private final List<String> third;
   private final int valueCount;
-  private final List<Value> values;
+  private final ValueIndex index;
 
   private Cube(List<String> first, List<String> second, List<String> third, int valueCount,
-      List<Value> values) {
+      ValueIndex index) {
     this.first = first;
     this.second = second;
     this.third = third;
     this.valueCount = valueCount;
-    this.values = values;
+    this.index = index;
   }
 
   /**
@@ -41,7 +46,7 @@ public final class Cube {
       throw new WireFormatException(
           "value count " + count + " at offset " + at + ", lists span " + expected);
     }
-    return new Cube(first, second, third, count, Payloads.readValues(in, count));
+    return new Cube(first, second, third, count, ValueIndex.scan(in, count));
   }
 
   /**
@@ -51,7 +56,19 @@ public final class Cube {
    * @return the cube
    */
   public static Cube decode(byte[] payload) {
-    Bytes in = new Bytes(payload);
+    return decode(payload, 0, payload.length);
+  }
+
+  /**
+   * Decodes a range of an array as one cube payload, with no bytes left over, in place.
+   *
+   * @param array the bytes
+   * @param offset where the payload starts
+   * @param length the payload's length
+   * @return the cube
+   */
+  public static Cube decode(byte[] array, int offset, int length) {
+    Bytes in = new Bytes(array, offset, length);
     Cube cube = read(in);
     in.expectEnd();
     return cube;
@@ -94,17 +111,37 @@ public final class Cube {
   }
 
   /**
-   * The values; empty when the count is not positive.
+   * The values, each made as it is asked for (its body copied); empty when the count is not
+   * positive.
    *
    * @return an unmodifiable list
    */
   public List<Value> values() {
-    return values;
+    return new AbstractList<Value>() {
+      @Override
+      public Value get(int i) {
+        return index.value(i);
+      }
+
+      @Override
+      public int size() {
+        return index.size();
+      }
+    };
+  }
+
+  /**
+   * The values in place: tags, numbers in a primitive column, offsets of texts and bytes.
+   *
+   * @return the index
+   */
+  public ValueIndex index() {
+    return index;
   }
 
   @Override
   public String toString() {
-    return "Cube[" + first + ", " + second + ", " + third + ", count=" + valueCount + ", " + values
-        + "]";
+    return "Cube[" + first + ", " + second + ", " + third + ", count=" + valueCount + ", "
+        + values() + "]";
   }
 }

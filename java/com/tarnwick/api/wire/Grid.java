@@ -1,24 +1,27 @@
 package com.tarnwick.api.wire;
 
+import java.util.AbstractList;
 import java.util.List;
 
 /**
  * A decoded grid payload: two dimensions, one text list, the value count (the product of the
  * dimensions in 32-bit arithmetic) and the values in the order the service stored them.
+ *
+ * <p>As with {@link Cube}, the values stay in their array: {@link #index()} locates them.
  */
 public final class Grid {
   private final int d1;
   private final int d2;
   private final List<String> texts;
   private final int valueCount;
-  private final List<Value> values;
+  private final ValueIndex index;
 
-  private Grid(int d1, int d2, List<String> texts, int valueCount, List<Value> values) {
+  private Grid(int d1, int d2, List<String> texts, int valueCount, ValueIndex index) {
     this.d1 = d1;
     this.d2 = d2;
     this.texts = texts;
     this.valueCount = valueCount;
-    this.values = values;
+    this.index = index;
   }
 
   /**
@@ -38,7 +41,7 @@ public final class Grid {
       throw new WireFormatException(
           "value count " + count + " at offset " + at + ", dimensions span " + d2 * d1);
     }
-    return new Grid(d1, d2, texts, count, Payloads.readValues(in, count));
+    return new Grid(d1, d2, texts, count, ValueIndex.scan(in, count));
   }
 
   /**
@@ -48,7 +51,19 @@ public final class Grid {
    * @return the grid
    */
   public static Grid decode(byte[] payload) {
-    Bytes in = new Bytes(payload);
+    return decode(payload, 0, payload.length);
+  }
+
+  /**
+   * Decodes a range of an array as one grid payload, with no bytes left over, in place.
+   *
+   * @param array the bytes
+   * @param offset where the payload starts
+   * @param length the payload's length
+   * @return the grid
+   */
+  public static Grid decode(byte[] array, int offset, int length) {
+    Bytes in = new Bytes(array, offset, length);
     Grid grid = read(in);
     in.expectEnd();
     return grid;
@@ -91,16 +106,37 @@ public final class Grid {
   }
 
   /**
-   * The values; empty when the count is not positive.
+   * The values, each made as it is asked for (its body copied); empty when the count is not
+   * positive.
    *
    * @return an unmodifiable list
    */
   public List<Value> values() {
-    return values;
+    return new AbstractList<Value>() {
+      @Override
+      public Value get(int i) {
+        return index.value(i);
+      }
+
+      @Override
+      public int size() {
+        return index.size();
+      }
+    };
+  }
+
+  /**
+   * The values in place: tags, numbers in a primitive column, offsets of texts and bytes.
+   *
+   * @return the index
+   */
+  public ValueIndex index() {
+    return index;
   }
 
   @Override
   public String toString() {
-    return "Grid[" + d1 + " x " + d2 + ", " + texts + ", count=" + valueCount + ", " + values + "]";
+    return "Grid[" + d1 + " x " + d2 + ", " + texts + ", count=" + valueCount + ", " + values()
+        + "]";
   }
 }

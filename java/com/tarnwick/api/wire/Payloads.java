@@ -4,7 +4,7 @@ import java.util.ArrayList;
 import java.util.Collections;
 import java.util.List;
 
-/** The pieces shared by the cube and grid payloads. */
+/** The text lists shared by the cube and grid payloads. */
 final class Payloads {
   private Payloads() {}
 
@@ -19,6 +19,10 @@ final class Payloads {
     if (count > in.remaining() / 5) {
       throw new WireFormatException("text count " + count + " at offset " + at + " too large");
     }
+    if (count == 0) {
+      return Collections.emptyList();
+    }
+    byte[] array = in.array();
     List<String> texts = new ArrayList<String>(count);
     for (int i = 0; i < count; i++) {
       int entryAt = in.position();
@@ -26,27 +30,17 @@ final class Payloads {
       if (length < 1) {
         throw new WireFormatException("text length " + length + " at offset " + entryAt);
       }
-      byte[] bytes = in.readBytes(length);
-      if (bytes[length - 1] != 0) {
+      if (length > in.remaining()) {
+        throw new WireFormatException("text of " + length + " bytes at offset " + entryAt + ", "
+            + in.remaining() + " left");
+      }
+      int body = in.position();
+      if (array[body + length - 1] != 0) {
         throw new WireFormatException("text at offset " + entryAt + " does not end in NUL");
       }
-      texts.add(Utf8.decode(bytes, 0, length - 1));
+      texts.add(Utf8.decode(array, body, length - 1));
+      in.moveTo(body + length);
     }
     return Collections.unmodifiableList(texts);
-  }
-
-  /** {@code count} values; none when the count is not positive. */
-  static List<Value> readValues(Bytes in, int count) {
-    if (count <= 0) {
-      return Collections.emptyList();
-    }
-    if (count > in.remaining()) {
-      throw new WireFormatException("value count " + count + " exceeds the payload");
-    }
-    List<Value> values = new ArrayList<Value>(count);
-    for (int i = 0; i < count; i++) {
-      values.add(Value.read(in));
-    }
-    return Collections.unmodifiableList(values);
   }
 }

@@ -6,17 +6,20 @@ import java.util.Arrays;
  * The reply of a synchronous query: a 16-byte header (int32 result code, 4 reserved zero bytes,
  * int64 payload length) followed by the payload, a cube or, for {@code ctr}, a grid. A reply
  * whose code is not 0 carries no payload.
+ *
+ * <p>The reply keeps the array it was decoded from, without copying it, and so do the cube and
+ * grid read from it: the array must not change while they are in use.
  */
 public final class ResultBuffer {
   /** Size of the header in bytes. */
   public static final int HEADER_SIZE = 16;
 
   private final int code;
-  private final byte[] payload;
+  private final byte[] array;
 
-  private ResultBuffer(int code, byte[] payload) {
+  private ResultBuffer(int code, byte[] array) {
     this.code = code;
-    this.payload = payload;
+    this.array = array;
   }
 
   /**
@@ -49,7 +52,7 @@ public final class ResultBuffer {
     if (code != 0 && length != 0) {
       throw new WireFormatException("code " + code + " with a payload of " + length + " bytes");
     }
-    return new ResultBuffer(code, Arrays.copyOfRange(array, HEADER_SIZE, array.length));
+    return new ResultBuffer(code, array);
   }
 
   /**
@@ -67,7 +70,7 @@ public final class ResultBuffer {
    * @return the number of payload bytes
    */
   public int payloadLength() {
-    return payload.length;
+    return array.length - HEADER_SIZE;
   }
 
   /**
@@ -76,7 +79,7 @@ public final class ResultBuffer {
    * @return a copy of the payload bytes
    */
   public byte[] payload() {
-    return payload.clone();
+    return Arrays.copyOfRange(array, HEADER_SIZE, array.length);
   }
 
   /**
@@ -88,7 +91,7 @@ public final class ResultBuffer {
    */
   public Cube cube() {
     requireSuccess();
-    return Cube.decode(payload);
+    return Cube.decode(array, HEADER_SIZE, array.length - HEADER_SIZE);
   }
 
   /**
@@ -100,7 +103,7 @@ public final class ResultBuffer {
    */
   public Grid grid() {
     requireSuccess();
-    return Grid.decode(payload);
+    return Grid.decode(array, HEADER_SIZE, array.length - HEADER_SIZE);
   }
 
   private void requireSuccess() {
@@ -111,6 +114,6 @@ public final class ResultBuffer {
 
   @Override
   public String toString() {
-    return "ResultBuffer[code=" + code + ", payload=" + payload.length + " bytes]";
+    return "ResultBuffer[code=" + code + ", payload=" + payloadLength() + " bytes]";
   }
 }

@@ -10,6 +10,24 @@ final class Utf8 {
   private Utf8() {}
 
   static String decode(byte[] bytes, int offset, int length) {
+    String text = decodeOrNull(bytes, offset, length);
+    if (text == null) {
+      throw new WireFormatException("text of " + length + " bytes at offset " + offset
+          + " is not valid UTF-8");
+    }
+    return text;
+  }
+
+  /**
+   * The text of well-formed UTF-8, or null. The platform's own decoder runs first (it has a fast
+   * path for ASCII); it puts U+FFFD for every malformed sequence, so only a text that holds
+   * U+FFFD needs the strict decoder to tell a real U+FFFD from a replaced sequence.
+   */
+  static String decodeOrNull(byte[] bytes, int offset, int length) {
+    String text = new String(bytes, offset, length, StandardCharsets.UTF_8);
+    if (text.indexOf('\ufffd') < 0) {
+      return text;
+    }
     try {
       return StandardCharsets.UTF_8.newDecoder()
           .onMalformedInput(CodingErrorAction.REPORT)
@@ -17,7 +35,7 @@ final class Utf8 {
           .decode(ByteBuffer.wrap(bytes, offset, length))
           .toString();
     } catch (CharacterCodingException e) {
-      throw new WireFormatException("text is not valid UTF-8: " + e.getMessage());
+      return null;
     }
   }
 }

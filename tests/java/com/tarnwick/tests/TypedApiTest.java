@@ -3,6 +3,7 @@ package com.tarnwick.tests;
 import static org.junit.jupiter.api.Assertions.assertArrayEquals;
 import static org.junit.jupiter.api.Assertions.assertEquals;
 import static org.junit.jupiter.api.Assertions.assertFalse;
+import static org.junit.jupiter.api.Assertions.assertNotEquals;
 import static org.junit.jupiter.api.Assertions.assertNull;
 import static org.junit.jupiter.api.Assertions.assertThrows;
 import static org.junit.jupiter.api.Assertions.assertTrue;
@@ -22,10 +23,13 @@ import com.tarnwick.api.wire.Value;
 import com.tarnwick.api.wire.WireFormatException;
 import java.math.BigInteger;
 import java.nio.charset.StandardCharsets;
+import java.time.DateTimeException;
+import java.time.LocalDate;
 import java.time.LocalDateTime;
 import java.util.Arrays;
 import java.util.List;
 import java.util.NoSuchElementException;
+import java.util.OptionalDouble;
 import org.junit.jupiter.api.Nested;
 import org.junit.jupiter.api.Test;
 
@@ -161,6 +165,34 @@ class TypedApiTest {
     }
 
     @Test
+    void missingValuesHaveReadsThatTakeADefault() {
+      DataValue missing = decodeOne(new byte[] {0});
+      assertTrue(Double.isNaN(missing.asDouble(Double.NaN)));
+      assertEquals(-1, missing.asLong(-1));
+      assertFalse(missing.optionalDouble().isPresent());
+      assertFalse(missing.optionalLong().isPresent());
+      assertThrows(IllegalStateException.class, missing::asDouble);
+      DataValue close = value(11, new LeBuilder().i64(Double.doubleToLongBits(7.85)).bytes());
+      assertEquals(7.85, close.asDouble(Double.NaN));
+      assertEquals(OptionalDouble.of(7.85), close.optionalDouble());
+      assertEquals(42, value(6, new byte[] {42, 0, 0, 0}).asLong(-1));
+      // A default stands in for a missing value only, not for a text where a number belongs.
+      assertThrows(IllegalStateException.class, () -> value(14, utf8z("n/a")).asDouble(0));
+    }
+
+    @Test
+    void datesReadAsLocalDatesFromNumbersAndTexts() {
+      LocalDate day = LocalDate.of(2024, 6, 24);
+      assertEquals(day, value(6, new LeBuilder().i32(20240624).bytes()).asLocalDate());
+      assertEquals(day, value(14, utf8z("20240624")).asLocalDate());
+      assertEquals(day, value(14, utf8z("2024-06-24")).asLocalDate());
+      assertThrows(DateTimeException.class,
+          () -> value(6, new LeBuilder().i32(20241345).bytes()).asLocalDate());
+      assertThrows(DateTimeException.class, () -> value(14, utf8z("09:30:06")).asLocalDate());
+      assertThrows(IllegalStateException.class, () -> value(11, new byte[8]).asLocalDate());
+    }
+
+    @Test
     void valuesAreEqualByTagAndBytes() {
       assertEquals(value(6, new byte[] {7, 0, 0, 0}), value(6, new byte[] {7, 0, 0, 0}));
       assertFalse(value(6, new byte[] {7, 0, 0, 0}).equals(value(7, new byte[] {7, 0, 0, 0})));
@@ -202,6 +234,57 @@ class TypedApiTest {
     }
 
     @Test
+    void numbersReadWithoutAnObjectAndDatesLookUpAsLocalDates() {
+      // Codes A, B; field F; dates 20240624, 20240625: A's second value is missing.
+      byte[] reply = resultBuffer(0, new LeBuilder().texts("A", "B").texts("F")
+          .texts("20240624", "20240625").i32(4)
+          .fixed(11, 8, Double.doubleToLongBits(1.5)).fixed(10, 4, Float.floatToIntBits(2.5f))
+          .i8(0).fixed(9, 8, -1L).bytes());
+      DataCube cube = QueryResult.ofCube("csd", reply).cube();
+      assertEquals(4, cube.size());
+      assertEquals(1.5, cube.doubleAt(cube.index(0, 0, 0)));
+      assertEquals(2.5, cube.getDouble("B", "F", "20240624"));
+      assertTrue(cube.isEmptyAt(cube.index("A", "F", "20240625")));
+      assertEquals(-7.0, cube.getDouble("A", "F", "20240625", -7.0));
+      assertThrows(IllegalStateException.class, () -> cube.getDouble("A", "F", "20240625"));
+      assertEquals(18446744073709551615.0, cube.doubleAt(3), "UINT64 as unsigned");
+      assertEquals(-1L, cube.longAt(3));
+      assertArrayEquals(new double[] {1.5, Double.NaN}, cube.doubleSeries("A", "F", Double.NaN));
+      assertEquals(Arrays.asList(LocalDate.of(2024, 6, 24), LocalDate.of(2024, 6, 25)),
+          cube.localDates());
+      assertEquals(2.5, cube.value("B", "F", LocalDate.of(2024, 6, 24)).asDouble());
+      assertThrows(NoSuchElementException.class,
+          () -> cube.value("B", "F", LocalDate.of(2024, 6, 26)));
+      assertEquals(DataValue.Type.UINT64, cube.typeAt(3));
+      assertEquals(cube.value(1, 0, 1), cube.valueAt(3));
+      assertArrayEquals(new byte[] {-1, -1, -1, -1, -1, -1, -1, -1}, cube.wire().index().body(3));
+    }
+
+    @Test
+    void cubesAndGridsAreEqualByListsAndValueBytesWhereverTheBytesLie() {
+      LeBuilder payload = new LeBuilder().texts("A").texts("B").texts("C").i32(1).fixed(6, 4, 7);
+      DataCube fromReply = QueryResult.ofCube("csd", resultBuffer(0, payload.bytes())).cube();
+      byte[] message = new LeBuilder().i32(1).i32(1).i32(0).i32(0).i32(0)
+          .i64(payload.bytes().length).raw(payload.bytes()).bytes();
+      DataCube fromEvent = CallbackEvent.decode(message, 1).cube().get();
+      assertEquals(fromReply, fromEvent);
+      assertEquals(fromReply.hashCode(), fromEvent.hashCode());
+      assertEquals(QueryResult.ofCube("csd", resultBuffer(0, payload.bytes())),
+          QueryResult.ofCube("csd", resultBuffer(0, payload.bytes())));
+      DataCube other = QueryResult.ofCube("csd", resultBuffer(0, new LeBuilder().texts("A")
+          .texts("B").texts("C").i32(1).fixed(6, 4, 8).bytes())).cube();
+      assertNotEquals(fromReply, other);
+      assertNotEquals(QueryResult.ofCube("csd", resultBuffer(0, payload.bytes())),
+          QueryResult.ofCube("css", resultBuffer(0, payload.bytes())));
+
+      LeBuilder grid = new LeBuilder().i32(1).i32(1).texts("X").i32(1).counted(14, utf8z("v"));
+      assertEquals(QueryResult.ofGrid("ctr", resultBuffer(0, grid.bytes())).grid(),
+          QueryResult.ofGrid("ctr", resultBuffer(0, grid.bytes())).grid());
+      assertEquals(CountResult.of(new LeBuilder().i32(0).i32(3).bytes()),
+          CountResult.of(new LeBuilder().i32(0).i32(3).bytes()));
+    }
+
+    @Test
     void aCubeOfOneDateIsReadByCodeAndField() {
       byte[] reply = resultBuffer(0, new LeBuilder().texts("600000.SH").texts("NAME", "CLOSE")
           .texts("20240628").i32(2).counted(14, utf8z("\u6d66\u6c5f")).fixed(11, 8,
@@ -236,6 +319,9 @@ class TypedApiTest {
       assertEquals("000001.SZ", grid.value(1, "CODE").asText());
       assertEquals(10.25, grid.value(1, 1).asDouble());
       assertEquals(1000, grid.row(0).get(2).asLong());
+      assertEquals(10.25, grid.doubleAt(1, grid.column("CLOSE")));
+      assertEquals(2000, grid.longAt(1, 2));
+      assertEquals("600000.SH", grid.textAt(0, 0));
       assertEquals(3, grid.row(1).size());
       assertThrows(IndexOutOfBoundsException.class, () -> grid.value(2, 0));
       assertThrows(NoSuchElementException.class, () -> grid.value(0, "NAME"));
@@ -296,13 +382,34 @@ class TypedApiTest {
     }
 
     @Test
-    void malformedBuffersAreRefused() {
-      assertThrows(WireFormatException.class, () -> QueryResult.ofCube("csd", new byte[15]));
-      byte[] lengthTooLong = new LeBuilder().i32(0).i32(0).i64(5).bytes();
-      assertThrows(WireFormatException.class, () -> QueryResult.ofCube("csd", lengthTooLong));
-      byte[] countMismatch = resultBuffer(0, new LeBuilder().texts("A").texts("B").texts("C").i32(2)
-          .fixed(6, 4, 1).fixed(6, 4, 2).bytes());
-      assertThrows(WireFormatException.class, () -> QueryResult.ofCube("csd", countMismatch));
+    void malformedBuffersBecomeUndecodableResultsThatKeepTheirBytes() {
+      byte[][] malformed = {
+        new byte[15],
+        new LeBuilder().i32(0).i32(0).i64(5).bytes(), // length beyond the array
+        resultBuffer(0, new LeBuilder().texts("A").texts("B").texts("C").i32(2) // count 2 of 1
+            .fixed(6, 4, 1).fixed(6, 4, 2).bytes()),
+        resultBuffer(0, new LeBuilder().i32(1).i32(2).raw(new byte[] {'A', 'B'}).texts("B")
+            .texts("C").i32(1).fixed(6, 4, 7).bytes()), // a code without its NUL
+        resultBuffer(0, new LeBuilder().texts("A").texts("B").texts("C").i32(1).i8(11)
+            .i32(0).bytes()), // a double cut short
+        resultBuffer(0, new LeBuilder().texts("A").texts("B").texts("C", "D").i32(2)
+            .fixed(11, 8, 1).i8(11).i32(0).bytes()), // the second of a run of doubles cut short
+      };
+      for (byte[] reply : malformed) {
+        QueryResult result = QueryResult.ofCube("csd", reply);
+        assertEquals(NativeAPI.CODE_UNDECODABLE, result.code(), Arrays.toString(reply));
+        assertFalse(result.isOk());
+        assertEquals(QueryResult.Shape.NONE, result.shape());
+        assertArrayEquals(reply, result.rawReply().get());
+        assertTrue(result.decodeFailure().isPresent());
+        IllegalStateException thrown = assertThrows(IllegalStateException.class, result::cube);
+        assertTrue(thrown.getMessage().contains("decoded"), thrown.getMessage());
+      }
+      // A cube payload is not a grid: the grid query gives the same answer.
+      assertEquals(NativeAPI.CODE_UNDECODABLE, QueryResult.ofGrid("ctr", malformed[2]).code());
+      // The strict low-level decoders still throw.
+      assertThrows(WireFormatException.class,
+          () -> com.tarnwick.api.wire.ResultBuffer.decode(malformed[1]));
     }
 
     @Test
@@ -314,7 +421,7 @@ class TypedApiTest {
       assertEquals(9, failed.code());
       assertEquals(3, failed.count());
       assertEquals(NativeAPI.CODE_NO_MEMORY, CountResult.of(null).code());
-      assertThrows(WireFormatException.class, () -> CountResult.of(new byte[9]));
+      assertEquals(NativeAPI.CODE_UNDECODABLE, CountResult.of(new byte[9]).code());
     }
 
     @Test
@@ -338,8 +445,13 @@ class TypedApiTest {
       assertFalse(missing.isOk());
 
       assertEquals(NativeAPI.CODE_NO_MEMORY, Subscription.of(CallbackEvent.Kind.CSQ, null).code());
-      assertThrows(WireFormatException.class,
-          () -> Subscription.of(CallbackEvent.Kind.CSQ, new LeBuilder().i32(1).i32(0).i64(1).bytes()));
+      Subscription undecodable =
+          Subscription.of(CallbackEvent.Kind.CSQ, new LeBuilder().i32(1).i32(0).i64(1).bytes());
+      assertEquals(NativeAPI.CODE_UNDECODABLE, undecodable.code());
+      assertEquals(0, undecodable.requestNumber());
+      assertEquals(opened, Subscription.of(CallbackEvent.Kind.CSQ,
+          new LeBuilder().i32(7).i32(0).i64(0).bytes()));
+      assertNotEquals(opened, refused);
     }
   }
 
@@ -372,6 +484,28 @@ class TypedApiTest {
       assertTrue(lost.isLost());
       assertEquals(CallbackEvent.Kind.CNQ, lost.kind());
       assertEquals(NativeAPI.CODE_NO_MEMORY, lost.errorCode());
+      assertFalse(lost.rawMessage().isPresent());
+    }
+
+    @Test
+    void aMessageThatCannotBeDecodedIsALostEventWithItsBytes() {
+      byte[][] corrupt = {
+        new LeBuilder().i32(7).i32(1).i32(0).i32(4).i32(5).i64(40).texts("A").texts("B")
+            .texts("C").i32(1).fixed(6, 4, 7).bytes(), // the length says one byte more
+        new LeBuilder().i32(7).i32(1).i32(0).i32(4).i32(5).i64(14).texts("A").texts("B")
+            .i32(-1).bytes(), // a negative list count
+        new LeBuilder().i32(7).i32(1).i32(0).bytes(), // cut inside the header
+      };
+      for (byte[] message : corrupt) {
+        CallbackEvent event = CallbackEvent.decode(message, 1);
+        assertTrue(event.isLost(), Arrays.toString(message));
+        assertEquals(NativeAPI.CODE_UNDECODABLE, event.errorCode());
+        assertEquals(7, event.requestNumber(), "the words the header still holds");
+        assertEquals(CallbackEvent.Kind.CSQ, event.kind());
+        assertFalse(event.hasCube());
+        assertArrayEquals(message, event.rawMessage().get());
+        assertTrue(event.decodeFailure().isPresent());
+      }
     }
 
     @Test
@@ -458,6 +592,18 @@ class TypedApiTest {
           Order.toJson(orders));
       assertEquals(Order.BUY, orders.get(0).optype());
       assertEquals(1460.0, orders.get(0).price());
+    }
+
+    @Test
+    void ordersAreEqualByEveryMember() {
+      Order order = Order.buy("600519.SH", 200).withPrice(1460.0).withDate(20240628);
+      assertEquals(order, Order.buy("600519.SH", 200).withPrice(1460.0).withDate(20240628));
+      assertEquals(order.hashCode(),
+          Order.buy("600519.SH", 200).withPrice(1460.0).withDate(20240628).hashCode());
+      assertNotEquals(order, order.withTime(93000));
+      assertNotEquals(order, order.withPrice(1460.5));
+      assertNotEquals(order, Order.sell("600519.SH", 200).withPrice(1460.0).withDate(20240628));
+      assertEquals(LogLine.parse("x\n"), LogLine.parse("x\n".getBytes(StandardCharsets.UTF_8)));
     }
 
     @Test

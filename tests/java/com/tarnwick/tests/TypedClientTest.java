@@ -33,7 +33,12 @@ import java.nio.file.Path;
 import java.util.ArrayList;
 import java.util.Arrays;
 import java.util.List;
+import java.util.Map;
+import java.util.concurrent.ConcurrentHashMap;
+import java.util.concurrent.ExecutorService;
+import java.util.concurrent.Executors;
 import java.util.concurrent.TimeUnit;
+import java.util.concurrent.atomic.AtomicInteger;
 import java.util.function.Predicate;
 import java.util.logging.Handler;
 import java.util.logging.Level;
@@ -378,6 +383,154 @@ class TypedClientTest {
         .tag());
   }
 
+  /** What the listeners below throw: an Error, not an Exception. */
+  static final class ListenerError extends Error {
+    ListenerError(String message) {
+      super(message);
+    }
+  }
+
+  /** The platform logger's records while the body runs. */
+  private static Inbox<LogRecord> recording(List<Handler> installed) {
+    Inbox<LogRecord> records = new Inbox<>();
+    Handler handler = new Handler() {
+      @Override
+      public void publish(LogRecord record) {
+        records.add(record);
+      }
+
+      @Override
+      public void flush() {}
+
+      @Override
+      public void close() {}
+    };
+    Logger.getLogger(VeltrixClient.LOGGER_NAME).addHandler(handler);
+    installed.add(handler);
+    return records;
+  }
+
+  @Test
+  void anErrorFromEitherListenerIsReportedWithItsStackAndDeliveryGoesOn()
+      throws InterruptedException {
+    List<Handler> installed = new ArrayList<>();
+    Inbox<LogRecord> records = recording(installed);
+    try {
+      client.setLogListener(line -> {
+        if (line.message().equals("throw now")) {
+          throw new ListenerError("from the log listener");
+        }
+        lines.add(line);
+      });
+      int mark = lines.size();
+      SimControl.emitLog("throw now".getBytes(StandardCharsets.UTF_8), 1, 0);
+      SimControl.emitLog("and after".getBytes(StandardCharsets.UTF_8), 1, 0);
+      lines.await(line -> line.message().equals("and after"), mark);
+      LogRecord logReport = records.await(record -> record.getThrown() instanceof ListenerError,
+          0);
+      assertEquals(Level.WARNING, logReport.getLevel());
+      assertTrue(logReport.getMessage().contains("throw now"), logReport.getMessage());
+      assertTrue(logReport.getThrown().getStackTrace().length > 0, "with its stack trace");
+
+      client.setCallbackListener(event -> {
+        if (event.word1() == 1) {
+          throw new ListenerError("from the callback listener");
+        }
+        events.add(event);
+      });
+      assertEquals(0, SimControl.fire(SimControl.MAIN, 1, 2, "w1=1")); // on a service thread
+      SimControl.fireWait();
+      assertEquals(0, SimControl.fire(SimControl.MAIN, 0, 1, "w1=2")); // on this thread
+      events.await(event -> event.word1() == 2, 0);
+      records.await(record -> record.getThrown() != null
+          && record.getThrown().getMessage().equals("from the callback listener"), 0);
+
+      // The raw listeners of NativeAPI are held to the same contract.
+      NativeAPI raw = new NativeAPI();
+      raw.setDataListener((message, kind) -> {
+        throw new ListenerError("from a data listener");
+      });
+      assertEquals(0, raw.dataAPICallBack(new byte[28], 0));
+      records.await(record -> record.getThrown() != null
+          && record.getThrown().getMessage().equals("from a data listener"), 0);
+    } finally {
+      installed.forEach(Logger.getLogger(VeltrixClient.LOGGER_NAME)::removeHandler);
+    }
+  }
+
+  @Test
+  void aPushedMessageThatCannotBeDecodedReachesTheListenerAsALostEvent()
+      throws InterruptedException {
+    // Straight into the entry point the bridge calls: a header whose length runs past the end.
+    byte[] corrupt = new LeBuilder().i32(41).i32(1).i32(0).i32(0).i32(0).i64(100).i32(0).bytes();
+    assertEquals(0, client.nativeApi().dataAPICallBack(corrupt, 1));
+    CallbackEvent lost = events.await(event -> event.word1() == 41, 0);
+    assertTrue(lost.isLost());
+    assertEquals(NativeAPI.CODE_UNDECODABLE, lost.errorCode());
+    assertArrayEquals(corrupt, lost.rawMessage().get());
+  }
+
+  @Test
+  void anExecutorRunsTheListenersOffTheServiceThreadsInOrderPerStream() throws Exception {
+    client.close();
+    ExecutorService pool = Executors.newFixedThreadPool(4, runnable -> {
+      Thread thread = new Thread(runnable, "listener-pool");
+      thread.setDaemon(true);
+      return thread;
+    });
+    Map<Long, List<Integer>> sequences = new ConcurrentHashMap<>();
+    Inbox<String> threads = new Inbox<>();
+    AtomicInteger received = new AtomicInteger();
+    int perStream = 300;
+    try (VeltrixClient pooled = VeltrixClient.builder(simDir).logListener(logListener)
+        .callbackListener(event -> {
+          threads.add(Thread.currentThread().getName());
+          if (event.word5() % 17 == 0) {
+            Thread.yield(); // vary the pace, so that an unordered pool would reorder
+          }
+          sequences.computeIfAbsent((long) event.kindNumber() << 32 | event.word1(),
+              k -> java.util.Collections.synchronizedList(new ArrayList<>()))
+              .add(event.word5());
+          received.incrementAndGet();
+        })
+        .executor(pool).open()) {
+      assertTrue(pooled.serviceStatus().isLoaded());
+      assertEquals(0, pooled.start(""));
+      Subscription one = pooled.csq("600519.SH", "RT_LAST", "");
+      assertTrue(one.isOk(), one.toString());
+      // Two csq streams and the main callback's, interleaved, all fired on this thread.
+      for (int round = 0; round < 3; round++) {
+        SimControl.fire(SimControl.CSQ, 0, perStream / 3, "w1=7,tagwords");
+        SimControl.fire(SimControl.CSQ, 0, perStream / 3, "w1=8,tagwords");
+        SimControl.fire(SimControl.MAIN, 0, perStream / 3, "w1=7,tagwords");
+      }
+      long deadline = System.nanoTime() + TimeUnit.MILLISECONDS.toNanos(WAIT_MS);
+      while (received.get() < 3 * perStream && System.nanoTime() < deadline) {
+        Thread.sleep(5);
+      }
+      assertEquals(3 * perStream, received.get());
+      assertEquals(0, pooled.cancel(one));
+    } finally {
+      pool.shutdown();
+      client = VeltrixClient.open(simDir, logListener, callbackListener);
+      assertEquals(0, client.start(""));
+    }
+    for (String name : threads.snapshot()) {
+      assertEquals("listener-pool", name, "a listener ran off the pool");
+    }
+    // Each stream in the order it was fired: the sequence restarts at 0 with every fire call.
+    assertEquals(3, sequences.size(), sequences.keySet().toString());
+    for (Map.Entry<Long, List<Integer>> stream : sequences.entrySet()) {
+      List<Integer> expected = new ArrayList<>();
+      for (int round = 0; round < 3; round++) {
+        for (int i = 0; i < perStream / 3; i++) {
+          expected.add(i);
+        }
+      }
+      assertEquals(expected, stream.getValue(), "stream " + Long.toHexString(stream.getKey()));
+    }
+  }
+
   @Test
   void theLoaderFindsTheBridgeOnTheLibraryPathOrNextToTheJar(@TempDir Path temp)
       throws IOException, InterruptedException {
@@ -393,6 +546,7 @@ class TypedClientTest {
     Path library = Files.copy(bridge.toPath(), temp.resolve(bridge.getName()));
     Process probe = new ProcessBuilder(
         new File(System.getProperty("java.home"), "bin/java").getPath(),
+        "--enable-native-access=ALL-UNNAMED", // JDK 17 knows it; 24 and later warn without
         "-cp", jar + File.pathSeparator + testJar,
         "com.tarnwick.tests.programs.LoaderProbe")
         .redirectErrorStream(true)

@@ -1,8 +1,12 @@
 package com.tarnwick.bench;
 
+import com.tarnwick.api.DataCube;
+import com.tarnwick.api.QueryResult;
 import com.tarnwick.sim.SimControl;
 import java.io.File;
 import java.lang.management.ManagementFactory;
+import java.nio.ByteBuffer;
+import java.nio.ByteOrder;
 import java.nio.charset.StandardCharsets;
 import java.util.ArrayList;
 import java.util.Arrays;
@@ -15,19 +19,21 @@ import java.util.function.IntConsumer;
 
 /**
  * JVM benchmarks of the bridge's JNI round trips, each beside its floor measured in the same JVM:
- * the csd round trip, JStringToNative, callback delivery and the log road.
+ * the csd round trip, JStringToNative, callback delivery and the log road; and the Java side's
+ * decoding of typed results beside a bare ByteBuffer loop over the same bytes.
  *
  * <p>Every comparison warms its variants up, then runs them in rounds (the order rotating from
  * round to round) and keeps the median of the rounds. The figures go out as a Markdown table,
  * followed by every round's value.
  *
  * <p>Usage: {@code JvmBench <simulated library dir> <bench library file> [--quick]
- * [--only=csd,text,callback,log] [--profile=KEY]}. Run it with a fixed, pre-touched heap: {@code
+ * [--only=csd,text,callback,log,decode] [--profile=KEY]}. Run it with a fixed, pre-touched heap: {@code
  * -Xms2g -Xmx2g -XX:+AlwaysPreTouch}.
  *
  * <p>{@code --profile=KEY} runs the bridge's side of one figure alone for 20 s, for a profiler:
  * KEY is csd-32, csd-55, csd-4096, csd-1048576, csd-args, text-64, text-1024, pdelete-64,
- * pdelete-1024, detached-67, detached-1024, attached-67, attached-1024, log-1 or log-4; KEY:I
+ * pdelete-1024, detached-67, detached-1024, attached-67, attached-1024, log-1, log-4,
+ * decode-numeric or decode-text; KEY:I
  * runs the figure's I-th variant instead (0 the bridge, then the floors and diagnostics in the
  * order the Rounds section lists them).
  */
@@ -66,7 +72,7 @@ public final class JvmBench {
     if (args.length < 2) {
       System.err.println(
           "usage: JvmBench <simulated library dir> <bench library file> [--quick]"
-              + " [--only=csd,text,callback,log] [--profile=KEY]");
+              + " [--only=csd,text,callback,log,decode] [--profile=KEY]");
       System.exit(2);
     }
     String simDir = args[0];
@@ -115,6 +121,9 @@ public final class JvmBench {
     }
     if (only.isEmpty() || only.contains("log")) {
       run.logRoad();
+    }
+    if (only.isEmpty() || only.contains("decode")) {
+      run.decode();
     }
     if (profile != null) {
       System.err.println("jvmbench: no figure has the key " + profile);
@@ -785,6 +794,193 @@ public final class JvmBench {
     check(api.logTargetReachedAt != 0, "log lines did not all reach logAPICallBack");
   }
 
+  // ---- 5. Decoding typed results ------------------------------------------------------------
+
+  /** Codes x 1 field x dates: a Result buffer whose values are all `value` encodings. */
+  private static byte[] resultBuffer(int codes, int dates, ValueWriter value, int valueBytes) {
+    int listBytes = 0;
+    for (int c = 0; c < codes; c++) {
+      listBytes += 5 + ("C" + c).length();
+    }
+    for (int d = 0; d < dates; d++) {
+      listBytes += 5 + 8;
+    }
+    listBytes += 5 + 1 + 3 * 4;
+    int count = codes * dates;
+    ByteBuffer out = ByteBuffer.allocate(16 + listBytes + 4 + valueBytes)
+        .order(ByteOrder.LITTLE_ENDIAN);
+    out.putInt(0).putInt(0).putLong(out.capacity() - 16);
+    out.putInt(codes);
+    for (int c = 0; c < codes; c++) {
+      putText(out, "C" + c);
+    }
+    out.putInt(1);
+    putText(out, "F");
+    out.putInt(dates);
+    for (int d = 0; d < dates; d++) {
+      putText(out, String.valueOf(20000101 + d));
+    }
+    out.putInt(count);
+    for (int i = 0; i < count; i++) {
+      value.put(out, i);
+    }
+    if (out.hasRemaining()) {
+      throw new IllegalStateException(out.remaining() + " bytes of the buffer left");
+    }
+    return out.array();
+  }
+
+  private interface ValueWriter {
+    void put(ByteBuffer out, int i);
+  }
+
+  private static void putText(ByteBuffer out, String text) {
+    byte[] utf8 = text.getBytes(StandardCharsets.UTF_8);
+    out.putInt(utf8.length + 1).put(utf8).put((byte) 0);
+  }
+
+  /** Where the values start: after the header, the three lists and the count. */
+  private static int valuesOffset(byte[] reply) {
+    ByteBuffer in = ByteBuffer.wrap(reply).order(ByteOrder.LITTLE_ENDIAN);
+    in.position(16);
+    for (int list = 0; list < 3; list++) {
+      int n = in.getInt();
+      for (int i = 0; i < n; i++) {
+        in.position(in.position() + 4 + in.getInt(in.position()));
+      }
+    }
+    return in.position() + 4;
+  }
+
+  private static String shortText(int i) {
+    return "name-" + i;
+  }
+
+  /** Heap in use after collecting, in bytes. */
+  private static long usedHeap() {
+    long used = Long.MAX_VALUE;
+    for (int i = 0; i < 4; i++) {
+      System.gc();
+      used = Math.min(used,
+          ManagementFactory.getMemoryMXBean().getHeapMemoryUsage().getUsed());
+    }
+    return used;
+  }
+
+  private void decode() {
+    final int count = 1_000_000;
+    final byte[] numbers = resultBuffer(1000, 1000,
+        (out, i) -> out.put((byte) 11).putDouble(i * 0.25), 9 * count);
+    final int numbersAt = valuesOffset(numbers);
+    final int texts = 100_000;
+    int textBytes = 0;
+    for (int i = 0; i < texts; i++) {
+      textBytes += 5 + shortText(i).length() + 1;
+    }
+    final byte[] words = resultBuffer(1000, 100, (out, i) -> {
+      byte[] utf8 = shortText(i).getBytes(StandardCharsets.UTF_8);
+      out.put((byte) 14).putInt(utf8.length + 1).put(utf8).put((byte) 0);
+    }, textBytes);
+    final int wordsAt = valuesOffset(words);
+
+    QueryResult check = QueryResult.ofCube("csd", numbers);
+    check(check.isOk() && check.cube().size() == count
+        && check.cube().doubleAt(count - 1) == (count - 1) * 0.25, "the numeric cube decodes");
+    QueryResult checkTexts = QueryResult.ofCube("csd", words);
+    check(checkTexts.isOk() && checkTexts.cube().textAt(texts - 1).equals(shortText(texts - 1)),
+        "the text cube decodes");
+
+    Variant typed = new Variant("QueryResult.ofCube + doubleAt of every value", null,
+        timed(n -> {
+          double sum = 0;
+          for (int k = 0; k < n; k++) {
+            DataCube cube = QueryResult.ofCube("csd", numbers).cube();
+            for (int i = 0, size = cube.size(); i < size; i++) {
+              sum += cube.doubleAt(i);
+            }
+          }
+          blackhole += (long) sum;
+        }));
+    Variant bare = new Variant("floor: ByteBuffer loop reading each tag and double", null,
+        timed(n -> {
+          double sum = 0;
+          for (int k = 0; k < n; k++) {
+            ByteBuffer in = ByteBuffer.wrap(numbers).order(ByteOrder.LITTLE_ENDIAN);
+            in.position(numbersAt);
+            for (int i = 0; i < count; i++) {
+              byte tag = in.get();
+              if (tag != 11) {
+                throw new IllegalStateException("tag " + tag);
+              }
+              sum += in.getDouble();
+            }
+          }
+          blackhole += (long) sum;
+        }));
+    double[] m = compare("decode 1,000,000 doubles and read each", "decode-numeric", 0, typed,
+        bare);
+    if (profile == null) {
+      row("decode a 1,000,000-value numeric cube, read every value as double ("
+              + time(m[0] / count) + "/value)", time(m[0]), time(m[1]) + " (ByteBuffer loop)",
+          ratio(m[0], m[1]), "<= 3x", yesNo(m[0] <= 3 * m[1]));
+    }
+
+    Variant typedTexts = new Variant("QueryResult.ofCube + textAt of every value", null,
+        timed(n -> {
+          long sum = 0;
+          for (int k = 0; k < n; k++) {
+            DataCube cube = QueryResult.ofCube("csd", words).cube();
+            for (int i = 0, size = cube.size(); i < size; i++) {
+              sum += cube.textAt(i).length();
+            }
+          }
+          blackhole += sum;
+        }));
+    Variant bareTexts = new Variant("floor: ByteBuffer loop making each String", null,
+        timed(n -> {
+          long sum = 0;
+          for (int k = 0; k < n; k++) {
+            ByteBuffer in = ByteBuffer.wrap(words).order(ByteOrder.LITTLE_ENDIAN);
+            in.position(wordsAt);
+            for (int i = 0; i < texts; i++) {
+              byte tag = in.get();
+              int length = in.getInt();
+              if (tag != 14 || length < 1) {
+                throw new IllegalStateException("tag " + tag);
+              }
+              int at = in.position();
+              sum += new String(words, at, length - 1, StandardCharsets.UTF_8).length();
+              in.position(at + length);
+            }
+          }
+          blackhole += sum;
+        }));
+    double[] t = compare("decode 100,000 short texts and read each", "decode-text", 0,
+        typedTexts, bareTexts);
+    if (profile != null) {
+      return;
+    }
+    row("decode 100,000 short texts, read every value as String (" + time(t[0] / texts)
+            + "/value)", time(t[0]), time(t[1]) + " (ByteBuffer loop + new String)",
+        ratio(t[0], t[1]), "<= 3x", yesNo(t[0] <= 3 * t[1]));
+
+    // Retained heap: what a decoded cube keeps beyond nothing, the reply array included.
+    long before = usedHeap();
+    DataCube kept = QueryResult.ofCube("csd", numbers).cube();
+    long after = usedHeap();
+    double perValue = (after - before + numbers.length) / (double) count;
+    double payloadPerValue = numbers.length / (double) count;
+    blackhole += kept.size();
+    details.add("### retained heap of a decoded 1,000,000-value numeric cube");
+    details.add(String.format(Locale.ROOT,
+        "- heap in use %,d bytes before decoding, %,d after; the reply array %,d bytes", before,
+        after, numbers.length));
+    row("retained heap per value, 1,000,000-value numeric cube (reply array included)",
+        String.format(Locale.ROOT, "%.1f B", perValue),
+        String.format(Locale.ROOT, "%.1f B (the reply's own bytes)", payloadPerValue),
+        String.format(Locale.ROOT, "%.2fx", perValue / payloadPerValue), "(informative)", "-");
+  }
+
   // ---- Report ------------------------------------------------------------------------------
 
   private void checkService() {
@@ -855,6 +1051,13 @@ public final class JvmBench {
             + " and join included) over one producer's pushes, while logAPICallBack keeps up or"
             + " sleeps 1 ms per line; and single pushes (emitLogRaw with 0 threads) timed from"
             + " Java, which adds a JNI call and the service's copy of the line.\n");
+    out.append(
+        "- Decoding: Result buffers built in Java (1,000 codes x 1 field x 1,000 dates of"
+            + " doubles; 1,000 x 1 x 100 texts \"name-<i>\"), decoded with QueryResult.ofCube"
+            + " and read with DataCube.doubleAt / textAt, beside a ByteBuffer loop that starts at"
+            + " the first value and reads each tag and double, or tag, length and new String;"
+            + " no JNI. Retained heap: heap in use after System.gc() before and after decoding one"
+            + " cube that is kept, plus the reply array it reads, per value.\n");
     out.append("\n## Rounds\n\n");
     for (String line : details) {
       out.append(line).append('\n');
