@@ -192,9 +192,8 @@ public final class NativeLoader {
     try {
       file = keep ? extractInto(url, new File(extractDir)) : extractPrivately(url);
     } catch (IOException | RuntimeException e) {
-      tried.add(url + ": cannot extract it"
-          + (keep ? " into " + EXTRACT_DIR_PROPERTY + "=" + extractDir : " into a temporary directory")
-          + ": " + e);
+      String where = keep ? EXTRACT_DIR_PROPERTY + "=" + extractDir : "a temporary directory";
+      tried.add(url + ": cannot extract it into " + where + ": " + e);
       return false;
     }
     boolean ok = tryLoad(file, url + " extracted to " + file, tried);

@@ -59,7 +59,8 @@ class JarOnlyTest {
     String named = System.getProperty(NativeLoader.EXTRACT_DIR_PROPERTY);
     if (named != null) {
       // The named directory keeps the file, under its versioned name.
-      assertEquals(new File(named).getCanonicalFile(), extracted.getParentFile().getCanonicalFile());
+      assertEquals(new File(named).getCanonicalFile(),
+          extracted.getParentFile().getCanonicalFile());
       assertTrue(extracted.isFile(), extracted + " was not kept");
       assertTrue(extracted.getName().contains("veltrixjni-" + NativeLoader.VERSION), from);
     } else {
