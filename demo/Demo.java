@@ -9,8 +9,10 @@ import com.tarnwick.api.Order;
 import com.tarnwick.api.QueryResult;
 import com.tarnwick.api.Subscription;
 import com.tarnwick.api.VeltrixClient;
+import com.tarnwick.sim.SimLibrary;
 import java.io.FileDescriptor;
 import java.io.FileOutputStream;
+import java.io.IOException;
 import java.io.PrintStream;
 import java.io.UnsupportedEncodingException;
 import java.nio.charset.Charset;
@@ -31,11 +33,12 @@ import java.util.concurrent.atomic.AtomicInteger;
  * quotes for a few seconds, places orders into a portfolio, shuts down and prints the bridge's
  * log.
  *
- * <p>Usage: {@code java [--enable-native-access=ALL-UNNAMED] -Djava.library.path=<bridge dir> -cp
- * veltrix-demo.jar:veltrix-api.jar Demo [--sim-dir <dir>] [--seconds <n>]} (JDK 24 and later warn
- * without the native access option; JDK 17 accepts it too). Without {@code --sim-dir} the
- * directory comes from the system property {@code veltrix.demo.simDir}, which the generated run
- * script sets.
+   * <p>Usage: {@code java [--enable-native-access=ALL-UNNAMED] -cp
+   * veltrix-demo.jar:veltrix-api.jar:veltrix-sim.jar Demo [--sim-dir <dir>] [--seconds <n>]} (JDK
+   * 24 and later warn without the native access option; JDK 17 accepts it too). The bridge comes
+   * out of veltrix-api.jar. Without {@code --sim-dir} the directory comes from the system property
+   * {@code veltrix.demo.simDir}, and without that the simulated service library comes out of
+   * veltrix-sim.jar.
  */
 public final class Demo {
   private static final String USAGE =
@@ -78,9 +81,14 @@ public final class Demo {
       }
     }
     if (simDir == null || simDir.isEmpty()) {
-      System.err.println("no service library directory: give --sim-dir <dir>");
-      System.err.println(USAGE);
-      System.exit(2);
+      try {
+        simDir = SimLibrary.directory().getPath();
+      } catch (IOException e) {
+        System.err.println("no service library directory (" + e.getMessage()
+            + "): give --sim-dir <dir>");
+        System.err.println(USAGE);
+        System.exit(2);
+      }
     }
     Charset charset = stdoutCharset();
     PrintStream out = System.out;

@@ -28,51 +28,14 @@ cmake_build() {  # source dir, build dir, extra cmake arguments...
 
 # ---- jsoncpp ------------------------------------------------------------------------------
 
-fetch_jsoncpp_source() {
-  local apt=$DEPS/apt
-  mkdir -p "$apt/lists/partial" "$apt/cache/archives/partial" "$apt/sources.list.d"
-  # deb-src entries for the Debian repositories the machine already uses, read from apt's
-  # own view of them (either sources format), for this release and its updates.
-  local codename keyring="" list=$apt/sources.list
-  codename=$(. /etc/os-release && echo "${VERSION_CODENAME:-}")
-  [[ -r /usr/share/keyrings/debian-archive-keyring.gpg ]] &&
-    keyring="[signed-by=/usr/share/keyrings/debian-archive-keyring.gpg] "
-  apt-get indextargets --format '$(REPO_URI) $(RELEASE) $(COMPONENT)' 'Created-By: Packages' |
-    awk -v c="$codename" '$3 == "main" && (c == "" || index($2, c) == 1) { print $1, $2 }' |
-    sort -u | while read -r uri suite; do
-      echo "deb-src ${keyring}${uri} ${suite} main"
-    done >"$list.new"
-  if [[ ! -s "$list.new" ]]; then
-    echo "build-mingw-deps: no Debian 'main' repository configured for apt" >&2
-    exit 1
-  fi
-  mv "$list.new" "$list"
-
-  local opts=(
-    -o "Dir::Etc::SourceList=$list" -o "Dir::Etc::SourceParts=$apt/sources.list.d"
-    -o "Dir::State::Lists=$apt/lists" -o "Dir::Cache=$apt/cache"
-    -o "APT::Sandbox::User=root" -o "Debug::NoLocking=1"
-  )
-  apt-get "${opts[@]}" -q update
-  rm -rf "$WORK/jsoncpp-src"
-  mkdir -p "$WORK/jsoncpp-src"
-  (cd "$WORK/jsoncpp-src" && apt-get "${opts[@]}" -q source libjsoncpp)
-}
+# shellcheck source=fetch-jsoncpp-source.sh
+. "$ROOT/scripts/fetch-jsoncpp-source.sh"
 
 if [[ -f "$DEPS/lib/libjsoncpp.a" && -d "$DEPS/lib/cmake/jsoncpp" ]]; then
   echo "build-mingw-deps: jsoncpp already in $DEPS"
 else
-  command -v dpkg-source >/dev/null || {
-    echo "build-mingw-deps: dpkg-source missing (Debian: dpkg-dev)" >&2
-    exit 1
-  }
-  fetch_jsoncpp_source
-  src=$(find "$WORK/jsoncpp-src" -mindepth 1 -maxdepth 1 -type d -name 'libjsoncpp-*' | head -n1)
-  [[ -n "$src" && -f "$src/CMakeLists.txt" ]] || {
-    echo "build-mingw-deps: jsoncpp sources not unpacked" >&2
-    exit 1
-  }
-  cmake_build "$src" "$WORK/jsoncpp-build" \
+  fetch_jsoncpp_source "$DEPS/apt" "$WORK/jsoncpp-src"
+  cmake_build "$JSONCPP_SOURCE_DIR" "$WORK/jsoncpp-build" \
     -DBUILD_SHARED_LIBS=OFF -DBUILD_STATIC_LIBS=ON -DBUILD_OBJECT_LIBS=OFF \
     -DJSONCPP_WITH_TESTS=OFF -DJSONCPP_WITH_POST_BUILD_UNITTEST=OFF \
     -DJSONCPP_WITH_PKGCONFIG_SUPPORT=OFF -DJSONCPP_WITH_CMAKE_PACKAGE=ON \

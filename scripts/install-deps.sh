@@ -10,6 +10,8 @@ packages=(
   openjdk-17-jdk-headless   # javac, jni.h, the JVM for the Java tests
   libgtest-dev libgmock-dev libbenchmark-dev libjsoncpp-dev
   junit5                    # JUnit Platform console launcher and Jupiter
+  dpkg-dev                  # dpkg-source: jsoncpp's source package for the release build
+  maven libmaven-compiler-plugin-java libmaven-resources-plugin-java  # Maven consumer test
   locales
 )
 

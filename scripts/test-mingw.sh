@@ -2,11 +2,14 @@
 # Windows x64 side: installs the cross toolchain and Wine if missing, builds the static
 # dependencies, builds the `mingw` preset and runs its CTest suite under Wine.
 #   scripts/test-mingw.sh [extra ctest arguments]
-# VX_MINGW_BUILD overrides the build directory (default build/mingw, the preset's own).
+# VX_MINGW_PRESET picks the preset: mingw (default, Debug) or mingw-release (the DLL that
+# ships). VX_MINGW_BUILD overrides the build directory (default build/<preset>, the preset's
+# own).
 set -euo pipefail
 
 ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
-BUILD=${VX_MINGW_BUILD:-$ROOT/build/mingw}
+PRESET=${VX_MINGW_PRESET:-mingw}
+BUILD=${VX_MINGW_BUILD:-$ROOT/build/$PRESET}
 JOBS=${VX_JOBS:-2}
 
 "$ROOT/scripts/install-deps-mingw.sh"
@@ -45,7 +48,7 @@ if ! "$WINE" wineboot --init </dev/null >"$BUILD/wineboot.log" 2>&1; then
 fi
 
 cd "$ROOT"
-cmake --preset mingw -B "$BUILD"
+cmake --preset "$PRESET" -B "$BUILD"
 cmake --build "$BUILD" -j "$JOBS"
 # A test that hangs under Wine fails after VX_TEST_TIMEOUT seconds instead of stalling the run.
 ctest --test-dir "$BUILD" --output-on-failure -j "$JOBS" --timeout "${VX_TEST_TIMEOUT:-300}" "$@"

@@ -3,14 +3,13 @@ package com.tarnwick.api;
 /**
  * The Java side of the JNI bridge to the native market-data service library.
  *
- * <p>Every native method is implemented by the bridge library {@code veltrixjni}, which this
- * class loads when it is initialised ({@link NativeLoader}). The bridge forwards each call to the
- * service function of the same name. Failures never become exceptions: the methods answer with a
- * result code, either as their {@code int} result or inside the returned array. Code 0 is
- * success; the bridge's own codes are {@link #CODE_NO_MEMORY}, {@link #CODE_BAD_ORDER_JSON},
- * {@link #CODE_MISSING_FUNCTION} and {@link #CODE_ORDER_LIST_NOT_ARRAY}; every other code is the
- * service library's own, except for the two codes of the Java side, {@link #CODE_CLIENT_CLOSED}
- * and {@link #CODE_UNDECODABLE}, which only {@link VeltrixClient} and its results give.
+ * <p>Every native method is implemented by the bridge library {@code veltrixjni}, which the
+ * constructor loads ({@link NativeLoader}) unless it is loaded already. The bridge forwards each
+ * call to the service function of the same name. Failures never become exceptions: the methods
+ * answer with a result code, either as their {@code int} result or inside the returned array.
+ * Code 0 is success; the bridge's own codes are {@link #CODE_NO_MEMORY}, {@link
+ * #CODE_BAD_ORDER_JSON}, {@link #CODE_MISSING_FUNCTION} and {@link #CODE_ORDER_LIST_NOT_ARRAY};
+ * every other code is the service library's own.
  *
  * <p>Call {@link #setJniEnv(String)} first, before any other native method: it makes this object
  * the bridge's callback object, starts the bridge's log thread and loads the service library from
@@ -55,17 +54,21 @@ public class NativeAPI {
    */
   public static final int CODE_UNDECODABLE = 10009002;
 
-  static {
-    NativeLoader.load();
-  }
-
   private static final BridgeLogger REPORTS = BridgeLogger.named(VeltrixClient.LOGGER_NAME);
 
   private volatile LogListener logListener;
   private volatile DataListener dataListener;
 
-  /** Creates an API object; the bridge library is loaded with the class. */
-  public NativeAPI() {}
+  /**
+   * Creates an API object, loading the bridge library first unless it is loaded already.
+   *
+   * @throws UnsatisfiedLinkError if the bridge library cannot be loaded; the message says where
+   *     {@link NativeLoader#load()} looked. The class stays usable: a later construction tries
+   *     the load again.
+   */
+  public NativeAPI() {
+    NativeLoader.load();
+  }
 
   /**
    * Sets the listener for log lines; null discards them.
