@@ -5,6 +5,7 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <future>
 #include <mutex>
 #include <regex>
 #include <thread>
@@ -288,6 +289,72 @@ TEST_F(Lifecycle, LinesWrittenWhileStoppedAreDeliveredAfterARestart) {
   const auto lines = m_log.WaitFor(before + 1);
   ASSERT_EQ(lines.size(), before + 1);
   EXPECT_EQ(lines.back(), "while stopped");
+}
+
+// A one-shot gate for the log thread's seams, which are plain functions.
+struct Gate {
+  std::mutex lock;
+  std::condition_variable changed;
+  bool open = false;
+  void Open() {
+    std::lock_guard<std::mutex> guard(lock);
+    open = true;
+    changed.notify_all();
+  }
+  bool Wait() {
+    std::unique_lock<std::mutex> guard(lock);
+    return changed.wait_for(guard, 20s, [this] { return open; });
+  }
+  void Close() {
+    std::lock_guard<std::mutex> guard(lock);
+    open = false;
+  }
+};
+Gate g_threadAtSeam;   // opened by the log thread when it reaches its seam
+Gate g_releaseThread;  // opened to let it go on
+std::atomic<bool> g_releaseBetweenStopSteps{false};
+
+// Lets the held log thread activate the queue and go as far as it can: to its wait on the
+// empty queue, or to its end.
+void ReleaseThreadAndLetItSettle() {
+  g_releaseThread.Open();
+  for (int i = 0; i < 20000; ++i) {
+    if (vx::g_logThread.Queue().HasWaitingConsumer() || !vx::g_logThread.IsStarted()) return;
+    std::this_thread::sleep_for(1ms);
+  }
+}
+
+// Stop's two steps (clear the run flag, deactivate the queue) against the log thread's start
+// (activate the queue, test the flag, wait): the thread's steps run wholly before Stop,
+// between Stop's two steps, or after it. In every order the thread ends and Join returns.
+TEST_F(Lifecycle, StopEndsTheLogThreadWhereverItsStartFalls) {
+  enum Where { kBeforeStop, kBetweenStopSteps, kAfterStop };
+  for (Where where : {kBeforeStop, kBetweenStopSteps, kAfterStop}) {
+    SCOPED_TRACE(where);
+    g_threadAtSeam.Close();
+    g_releaseThread.Close();
+    g_releaseBetweenStopSteps = where == kBetweenStopSteps;
+    vx::testing::SetLogThreadSeams(
+        [] {
+          g_threadAtSeam.Open();
+          g_releaseThread.Wait();
+        },
+        [] {
+          if (g_releaseBetweenStopSteps) ReleaseThreadAndLetItSettle();
+        });
+    SetJniEnv(m_receiver, "/nowhere");
+    EXPECT_TRUE(g_threadAtSeam.Wait()) << "the log thread never reached its seam";
+    if (where == kBeforeStop) ReleaseThreadAndLetItSettle();
+    vx::g_logThread.Stop();
+    if (where == kAfterStop) g_releaseThread.Open();
+    auto joined = std::async(std::launch::async, [] { vx::g_logThread.Join(); });
+    const bool ended = joined.wait_for(20s) == std::future_status::ready;
+    EXPECT_TRUE(ended) << "Join does not return";
+    if (!ended) vx::g_logThread.Queue().SetActive(false);  // wakes the waiter, ends the test
+    joined.wait();
+    vx::testing::SetLogThreadSeams(nullptr, nullptr);
+    EXPECT_FALSE(vx::g_logThread.IsStarted());
+  }
 }
 
 TEST_F(Lifecycle, LogThreadWithoutItsMethodDropsLines) {
