@@ -10,6 +10,7 @@
 #include <regex>
 #include <thread>
 
+#include "bridge/loader.h"
 #include "bridge/state.h"
 #include "callback/callbacks.h"
 #include "fakejni/fakejni.h"
@@ -167,6 +168,36 @@ TEST_F(Lifecycle, SecondSetJniEnvKeepsOneThreadAndTheFirstLibrary) {
             (std::vector<std::string>{"setserverlistdir|/elsewhere", "setcallback|cb"}));
   EXPECT_EQ(jvm().DaemonAttachCount(), 1u);
   EXPECT_EQ(jvm().GlobalRefCount(), 1u);  // the same receiver: no second reference kept
+}
+
+// Two Java threads in their first setJniEnv at once load the library once, and each finds
+// the table resolved. Under ThreadSanitizer this also shows the loader's state is shared
+// without a race.
+TEST_F(Lifecycle, TwoFirstSetJniEnvCallsAtOnceLoadTheLibraryOnce) {
+  jobject receiver = env()->NewGlobalRef(m_receiver);
+  for (int round = 0; round < 20; ++round) {
+    vx::FreeServiceLibrary();
+    const std::uint64_t loads = vx::testing::LibraryLoadCount();
+    std::atomic<int> ready{0};
+    auto caller = [&] {
+      JNIEnv* threadEnv = jvm().AttachAsJavaThread();
+      jstring directory = jvm().NewJStringUtf8(VX_SIM_DIR_DEFAULT);
+      ready.fetch_add(1);
+      while (ready.load() < 2) std::this_thread::yield();
+      Java_com_tarnwick_api_NativeAPI_setJniEnv(threadEnv, receiver, directory);
+      threadEnv->DeleteLocalRef(directory);
+      jvm().DetachJavaThread();
+    };
+    std::thread first(caller), second(caller);
+    first.join();
+    second.join();
+    EXPECT_EQ(vx::testing::LibraryLoadCount(), loads + 1) << "round " << round;
+  }
+  NativeLogCallBack("rounds done");
+  ASSERT_TRUE(m_log.WaitForText("rounds done"));
+  EXPECT_FALSE(Has(m_log.Lines(), " is null.\n"));
+  EXPECT_EQ(jvm().DaemonAttachCount(), 1u);
+  env()->DeleteGlobalRef(receiver);
 }
 
 TEST_F(Lifecycle, ReplacedReceiverReferencesLiveUntilUnload) {
