@@ -13,6 +13,7 @@
 #include "bridge/loader.h"
 #include "bridge/state.h"
 #include "callback/callbacks.h"
+#include "ctype_locale.h"
 #include "fakejni/fakejni.h"
 #include "log/log_lines.h"
 #include "log/log_thread.h"
@@ -58,6 +59,10 @@ class JavaLog {
     std::lock_guard<std::mutex> guard(m_lock);
     return m_lines;
   }
+  void Clear() {
+    std::lock_guard<std::mutex> guard(m_lock);
+    m_lines.clear();
+  }
 
  private:
   std::mutex m_lock;
@@ -74,6 +79,10 @@ class Lifecycle : public vx::fakejni::FakeJniTest {
     jvm().DefineClass(kApiClass);
     jvm().DefineIntMethod(kApiClass, "logAPICallBack", "([B)I",
                           [this](JNIEnv* env, jobject, const std::vector<jvalue>& args) {
+                            if (args[0].l == nullptr) {
+                              m_log.Add("<null>");
+                              return 0;
+                            }
                             auto bytes = jvm().Bytes(static_cast<jbyteArray>(args[0].l));
                             std::string line(bytes.begin(), bytes.end());
                             m_log.Add(line);
@@ -83,7 +92,10 @@ class Lifecycle : public vx::fakejni::FakeJniTest {
                             return 0;
                           });
     jvm().DefineIntMethod(kApiClass, "dataAPICallBack", "([BI)I",
-                          [](JNIEnv*, jobject, const std::vector<jvalue>&) { return 0; });
+                          [this](JNIEnv*, jobject, const std::vector<jvalue>&) {
+                            ++m_dataCalls;
+                            return 0;
+                          });
     m_receiver = jvm().NewInstance(kApiClass);
     vx::g_logThread.Queue().Clear();
   }
@@ -107,8 +119,17 @@ class Lifecycle : public vx::fakejni::FakeJniTest {
     return false;
   }
 
+  // Waits, with a limit that only catches a hang, until the log thread has ended.
+  static bool LogThreadEnds() {
+    for (int i = 0; i < 20000 && vx::g_logThread.IsStarted(); ++i) {
+      std::this_thread::sleep_for(1ms);
+    }
+    return !vx::g_logThread.IsStarted();
+  }
+
   JavaLog m_log;
   jobject m_receiver = nullptr;
+  std::atomic<int> m_dataCalls{0};
 };
 
 TEST_F(Lifecycle, OnLoadAsksForTheHighestVersionOffered) {
@@ -388,14 +409,77 @@ TEST_F(Lifecycle, StopEndsTheLogThreadWhereverItsStartFalls) {
   }
 }
 
+// The unloading thread is not attached: it attaches for the references and detaches again,
+// and no thread is left attached.
+TEST_F(Lifecycle, UnloadFromAnUnattachedThreadLeavesNothingAttached) {
+  SetJniEnv(m_receiver, "/nowhere");
+  m_log.WaitFor(3);
+  std::thread([] { JNI_OnUnload(jvm().vm(), nullptr); }).join();
+  EXPECT_EQ(jvm().GlobalRefCount(), 0u);
+  EXPECT_EQ(jvm().AttachCount(), 2u);  // the log thread and the unloading thread
+  EXPECT_EQ(jvm().DetachCount(), 2u);
+  EXPECT_EQ(jvm().CallCount("AttachCurrentThread") + jvm().CallCount("AttachCurrentThreadAsDaemon"),
+            jvm().CallCount("DetachCurrentThread"));
+  EXPECT_EQ(jvm().AttachedThreadCount(), 0u);
+  EXPECT_EQ(jvm().LeakedThreadCount(), 0u);
+}
+
+// No array for a line: Java gets null for it, the next line follows, nothing stays pending
+// (the fake JVM reports any JNI call made with an exception pending).
+TEST_F(Lifecycle, LineWithoutAnArrayReachesJavaAsNullAndTheNextFollows) {
+  SetJniEnv(m_receiver, "/nowhere");
+  const std::size_t before = m_log.WaitFor(3).size();
+  jvm().FailNth(vx::fakejni::Fn::NewByteArray);
+  NativeLogCallBack("lost");
+  NativeLogCallBack("after");
+  const auto lines = m_log.WaitFor(before + 2);
+  ASSERT_EQ(lines.size(), before + 2);
+  EXPECT_EQ(lines[before], "<null>");
+  EXPECT_EQ(lines[before + 1], "after");
+}
+
+TEST_F(Lifecycle, ServiceLineInGbkReachesJavaAsUtf8) {
+  VX_USE_LOCALE(vx::testlocale::kGbk);
+  SetJniEnv(m_receiver, "/nowhere");
+  const std::size_t before = m_log.WaitFor(3).size();
+  NativeLogCallBack("\xD6\xD0\xCE\xC4 gbk");
+  const auto lines = m_log.WaitFor(before + 1);
+  ASSERT_EQ(lines.size(), before + 1);
+  EXPECT_EQ(lines[before], "\xE4\xB8\xAD\xE6\x96\x87 gbk");
+  JNI_OnUnload(jvm().vm(), nullptr);  // the log thread ends before the locale goes back
+}
+
+// setJniEnv without a VM or without a reference: nothing reaches Java (the log thread ends at
+// once, a callback logs the null), and a later setJniEnv recovers.
+TEST_F(Lifecycle, SetJniEnvWithoutItsVmOrReferenceRecoversOnTheNextCall) {
+  for (vx::fakejni::Fn fault : {vx::fakejni::Fn::GetJavaVM, vx::fakejni::Fn::NewGlobalRef}) {
+    SCOPED_TRACE(fault == vx::fakejni::Fn::GetJavaVM ? "GetJavaVM" : "NewGlobalRef");
+    const std::size_t delivered = m_log.Lines().size();
+    jvm().FailNth(fault);
+    SetJniEnv(m_receiver, "/nowhere");
+    ASSERT_TRUE(LogThreadEnds());
+    vx::VXMSG message{};
+    std::thread([&message] { EXPECT_EQ(vx::CsqDataCallback(&message), 0); }).join();
+    EXPECT_EQ(m_dataCalls.load(), 0);
+    EXPECT_EQ(m_log.Lines().size(), delivered);
+    SetJniEnv(m_receiver, "/nowhere");
+    EXPECT_TRUE(m_log.WaitForText("]:JavaVM or jobject is null.\n"));
+    std::thread([&message] { vx::CsqDataCallback(&message); }).join();
+    EXPECT_EQ(m_dataCalls.exchange(0), 1);
+    JNI_OnUnload(jvm().vm(), nullptr);
+    m_log.Clear();
+    vx::g_logThread.Queue().Clear();
+  }
+}
+
 TEST_F(Lifecycle, LogThreadWithoutItsMethodDropsLines) {
   jvm().DefineClass("com/tarnwick/api/NoLog");
   jvm().DefineIntMethod("com/tarnwick/api/NoLog", "dataAPICallBack", "([BI)I",
                         [](JNIEnv*, jobject, const std::vector<jvalue>&) { return 0; });
   SetJniEnv(jvm().NewInstance("com/tarnwick/api/NoLog"), "/nowhere");
   NativeLogCallBack("dropped");
-  for (int i = 0; i < 200 && vx::g_logThread.Queue().Size() > 0; ++i)
-    std::this_thread::sleep_for(5ms);
+  for (int i = 0; i < 20000 && vx::g_logThread.Queue().Size() > 0; ++i)
+    std::this_thread::sleep_for(1ms);  // a limit that only catches a hang
   EXPECT_EQ(vx::g_logThread.Queue().Size(), 0u);
   EXPECT_TRUE(m_log.Lines().empty());
 }
@@ -451,8 +535,7 @@ TEST_F(Lifecycle, ReceiverWithoutDataMethodSkipsEveryMessage) {
 TEST_F(Lifecycle, LogThreadThatCannotAttachLeavesLinesQueued) {
   jvm().FailNth(vx::fakejni::Fn::AttachCurrentThreadAsDaemon);
   SetJniEnv(m_receiver, "/nowhere");
-  for (int i = 0; i < 400 && vx::g_logThread.IsStarted(); ++i) std::this_thread::sleep_for(5ms);
-  EXPECT_FALSE(vx::g_logThread.IsStarted());
+  EXPECT_TRUE(LogThreadEnds());
   EXPECT_GE(vx::g_logThread.Queue().Size(), 2u);
   // A later setJniEnv starts it again and the lines arrive.
   SetJniEnv(m_receiver, "/nowhere");
