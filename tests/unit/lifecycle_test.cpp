@@ -109,7 +109,8 @@ class Lifecycle : public vx::fakejni::FakeJniTest {
   }
 
   void SetJniEnv(jobject receiver, const char* directory) {
-    Java_com_tarnwick_api_NativeAPI_setJniEnv(env(), receiver, jvm().NewJStringUtf8(directory));
+    vx::fakejni::AsNative (&Java_com_tarnwick_api_NativeAPI_setJniEnv)(
+        env(), receiver, jvm().NewJStringUtf8(directory));
   }
 
   static bool Has(const std::vector<std::string>& lines, const std::string& text) {
