@@ -355,7 +355,6 @@ TEST_F(FaultWalk, EveryThrowingOperatorNewGivesTheNoMemoryAnswer) {
     m_newFailAt = 0;
     EXPECT_EQ(path.run(), healthy);
     const std::uint64_t allocations = m_newCount;
-    EXPECT_GT(allocations, 0u) << "the path allocates nothing: the walk would test nothing";
     int failed = 0;
     for (std::uint64_t n = 1; n <= allocations; ++n) {
       m_newFailAt = n;
@@ -372,7 +371,8 @@ TEST_F(FaultWalk, EveryThrowingOperatorNewGivesTheNoMemoryAnswer) {
     table << path.name << " | " << allocations << " | " << failed << "\n";
     pathsThatFailed += failed > 0;
   }
-  // Most lines of the bridge drop a line quietly; these must still have failed somewhere.
+  // A path may allocate nothing with operator new (a conversion done on the stack, or a
+  // Windows service library with an allocator of its own); most must fail somewhere.
   EXPECT_GE(pathsThatFailed, 7) << table.str();
   std::printf("%s", table.str().c_str());
 }
