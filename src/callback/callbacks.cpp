@@ -1,5 +1,6 @@
 #include "callback/callbacks.h"
 
+#include "bridge/boundary.h"
 #include "bridge/state.h"
 #include "log/log_lines.h"
 #include "marshal/alloc.h"
@@ -42,9 +43,12 @@ jmethodID DataMethodOf(JNIEnv* env, jobject callbackObject) {
   return method;
 }
 
+// Whatever throws on the way ends the delivery: the service's thread gets 0 all the same.
 int Receive(VXMSG* message, jint kind) {
-  logline::ReceivedCallback(kind);
-  DeliverMessage(message, kind);
+  Guarded([message, kind] {
+    logline::ReceivedCallback(kind);
+    DeliverMessage(message, kind);
+  });
   return 0;
 }
 
@@ -97,13 +101,8 @@ void DeliverMessage(const VXMSG* message, jint kind) {
 
   // A thread that is attached already (a Java thread calling back synchronously, or one
   // another library attached) is used as it is and never detached here.
-  JNIEnv* env = nullptr;
-  bool attachedHere = false;
-  if (vm->GetEnv(reinterpret_cast<void**>(&env), JNI_VERSION_1_2) != JNI_OK) {
-    env = nullptr;
-    vm->AttachCurrentThread(reinterpret_cast<void**>(&env), nullptr);
-    attachedHere = env != nullptr;
-  }
+  ScopedAttach attach(vm);
+  JNIEnv* env = attach.env();
   if (env == nullptr) {
     logline::EnvIsNull();
     return;
@@ -122,8 +121,6 @@ void DeliverMessage(const VXMSG* message, jint kind) {
       if (ClearPendingException(env)) logline::CallbackThrew(kind);
     }
   }
-
-  if (attachedHere) vm->DetachCurrentThread();
 }
 
 int MainCallback(VXMSG* message) { return Receive(message, kKindMain); }

@@ -2,6 +2,7 @@
 
 #include <jni.h>
 
+#include <atomic>
 #include <cstddef>
 #include <cstdio>
 #include <cstring>
@@ -10,6 +11,7 @@
 #include <new>
 #include <utility>
 
+#include "bridge/boundary.h"
 #include "bridge/state.h"
 #include "marshal/alloc.h"
 #include "marshal/jni_util.h"
@@ -43,9 +45,29 @@ CLogThread::~CLogThread() {
   m_pFormatBuf = nullptr;
 }
 
+namespace {
+std::atomic<void (*)()> g_seamBeforeActivate{nullptr};
+std::atomic<void (*)()> g_seamBetweenStopSteps{nullptr};
+
+void RunSeam(const std::atomic<void (*)()>& seam) {
+  if (auto hook = seam.load(std::memory_order_acquire)) hook();
+}
+}  // namespace
+
+namespace testing {
+void SetLogThreadSeams(void (*beforeActivate)(), void (*betweenStopSteps)()) {
+  g_seamBeforeActivate.store(beforeActivate, std::memory_order_release);
+  g_seamBetweenStopSteps.store(betweenStopSteps, std::memory_order_release);
+}
+}  // namespace testing
+
 std::int32_t CLogThread::Stop() {
+  // The flag first. Deactivated first, a thread still starting could activate the queue
+  // again, find the flag set, consume the signal and wait for good once the flag is cleared.
+  const std::int32_t previous = CBaseThread::Stop();
+  RunSeam(g_seamBetweenStopSteps);
   m_logQueue.SetActive(false);
-  return CBaseThread::Stop();
+  return previous;
 }
 
 void CLogThread::WriteLog(const char* format, ...) {
@@ -116,6 +138,7 @@ std::uint32_t CLogThread::Run() {
   }
   ClearPendingException(env);
 
+  RunSeam(g_seamBeforeActivate);
   m_logQueue.SetActive(true);
   // Every line queued at a wake-up is taken at once and delivered in order; a stop seen
   // between two lines puts the rest back, in front of what was queued since. After a small
@@ -129,7 +152,11 @@ std::uint32_t CLogThread::Run() {
     std::size_t delivered = 0;
     while (delivered < batch.size()) {
       const std::string& line = batch[delivered++];
-      if (!line.empty() && logMethod != nullptr) DeliverLine(env, callbackObject, logMethod, line);
+      if (!line.empty() && logMethod != nullptr) {
+        // A line whose delivery throws is dropped; no Java exception is left behind.
+        Guarded([env] { ClearPendingException(env); },
+                [&] { DeliverLine(env, callbackObject, logMethod, line); });
+      }
       if (delivered < batch.size() && (ShouldStop() || !m_logQueue.IsActive())) break;
     }
     if (delivered < batch.size()) {
@@ -180,10 +207,7 @@ void CLogThread::WriteText(const char* text, std::size_t length) {
 
 extern "C" int NativeLogCallBack(const char* line) {
   if (line == nullptr) return 1;
-  try {
-    vx::g_logThread.Queue().PushCopy(line, std::strlen(line));
-  } catch (const std::bad_alloc&) {
-    // Dropped: the service's thread must not see an exception.
-  }
+  // A line that cannot be queued is dropped: the service's thread must not see an exception.
+  vx::Guarded([line] { vx::g_logThread.Queue().PushCopy(line, std::strlen(line)); });
   return 0;
 }

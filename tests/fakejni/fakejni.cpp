@@ -679,11 +679,22 @@ enum class Rule {
 
 EnvCell* CellOf(JNIEnv* env) { return reinterpret_cast<EnvCell*>(env); }
 
+thread_local int t_insideJvm = 0;
+
+// Marks the calling thread as running inside the VM for its lifetime.
+struct InsideVm {
+  InsideVm() { ++t_insideJvm; }
+  ~InsideVm() { --t_insideJvm; }
+  InsideVm(const InsideVm&) = delete;
+  InsideVm& operator=(const InsideVm&) = delete;
+};
+
 // One JNI call: locks the VM, counts the call and applies the thread and -Xcheck:jni rules.
 class Scope {
  public:
   Scope(JNIEnv* env, std::size_t slot, Rule rule)
       : cell_(CellOf(env)), vm_(*cell_->vm), lock_(vm_.mu), slot_(slot) {
+    ++t_insideJvm;
     ++vm_.native_calls[slot];
     ts_ = cell_->state;
     if (ts_ == nullptr) {
@@ -741,6 +752,9 @@ class Scope {
   }
   void Unlock() { lock_.unlock(); }
   void Relock() { lock_.lock(); }
+  ~Scope() { --t_insideJvm; }
+  Scope(const Scope&) = delete;
+  Scope& operator=(const Scope&) = delete;
 
  private:
   EnvCell* cell_;
@@ -1459,6 +1473,7 @@ void JNICALL ReleaseByteArrayElements(JNIEnv* env, jbyteArray array, jbyte* elem
 Vm& VmOf(JavaVM* vm) { return *reinterpret_cast<VmCell*>(vm)->vm; }
 
 jint Attach(JavaVM* jvm, void** penv, void* args, bool daemon) {
+  InsideVm inside;
   Vm& vm = VmOf(jvm);
   std::lock_guard<std::mutex> lock(vm.mu);
   const std::size_t slot =
@@ -1495,6 +1510,7 @@ jint JNICALL AttachCurrentThreadAsDaemon(JavaVM* jvm, void** penv, void* args) {
 }
 
 jint JNICALL DetachCurrentThread(JavaVM* jvm) {
+  InsideVm inside;
   Vm& vm = VmOf(jvm);
   std::lock_guard<std::mutex> lock(vm.mu);
   ++vm.invoke_calls[VX_ISLOT(DetachCurrentThread)];
@@ -1511,6 +1527,7 @@ jint JNICALL DetachCurrentThread(JavaVM* jvm) {
 }
 
 jint JNICALL GetEnv(JavaVM* jvm, void** penv, jint version) {
+  InsideVm inside;
   Vm& vm = VmOf(jvm);
   std::lock_guard<std::mutex> lock(vm.mu);
   ++vm.invoke_calls[VX_ISLOT(GetEnv)];
@@ -1722,6 +1739,41 @@ jobject NewHelperObject(detail::Vm& vm, const char* function, detail::Obj* o) {
 }
 
 }  // namespace
+
+std::size_t FakeJvm::EnterNativeMethod() {
+  detail::InsideVm inside;  // not the bridge's allocations
+  std::lock_guard<std::mutex> lock(vm_->mu);
+  ThreadState* ts = vm_->Current();
+  if (ts == nullptr) {
+    vm_->Error("fakejni::EnterNativeMethod", "calling thread is not attached", nullptr);
+    return 0;
+  }
+  ts->frames.emplace_back();
+  ts->frames.back().capacity = 16;
+  const std::size_t saved_floor = ts->floor;
+  ts->floor = ts->frames.size();
+  return saved_floor;
+}
+
+jobject FakeJvm::LeaveNativeMethod(std::size_t entered, jobject result) {
+  detail::InsideVm inside;  // not the bridge's allocations
+  std::lock_guard<std::mutex> lock(vm_->mu);
+  ThreadState* ts = vm_->Current();
+  if (ts == nullptr || entered == 0) return nullptr;
+  if (ts->pending != nullptr) {
+    vm_->Error("fakejni::LeaveNativeMethod", "native method returned with an exception pending",
+               ts);
+  }
+  detail::Obj* o = nullptr;
+  if (!vm_->Resolve("fakejni::LeaveNativeMethod", ts, result, o)) o = nullptr;
+  if (o != nullptr) vm_->Ref(o);  // kept alive across the pop
+  while (ts->frames.size() >= ts->floor && ts->frames.size() > 1) vm_->PopFrame(*ts);
+  ts->floor = entered;
+  if (o == nullptr) return nullptr;
+  jobject local = vm_->NewLocal(*ts, o, "fakejni::LeaveNativeMethod", false);
+  vm_->Unref(o);
+  return local;
+}
 
 jobject FakeJvm::NewInstance(const std::string& class_name) {
   std::lock_guard<std::mutex> lock(vm_->mu);
@@ -1956,12 +2008,16 @@ std::vector<std::string> FakeJvm::TakeErrors() {
   return result;
 }
 
+bool InsideJvm() { return detail::t_insideJvm > 0; }
+
 void FakeJniTest::SetUp() {
   jvm().Reset();
   env_ = jvm().AttachAsJavaThread();
 }
 
 void FakeJniTest::TearDown() {
+  EXPECT_EQ(jvm().PendingExceptionClass(), "") << "a Java exception is left pending";
+  jvm().ClearPendingException();
   EXPECT_TRUE(jvm().NoErrors());
   jvm().DetachJavaThread();
 }
