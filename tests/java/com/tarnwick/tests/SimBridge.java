@@ -28,7 +28,7 @@ public final class SimBridge {
    * after the bridge has loaded the library and logged the directory.
    */
   public static NativeAPI open(String dir, LogCollector log, DataListener data) {
-    NativeAPI api = new NativeAPI();
+    NativeAPI api = new Throwing();
     api.setLogListener(log);
     api.setDataListener(data);
     int mark = log.size();
@@ -36,6 +36,32 @@ public final class SimBridge {
     log.await(LogLines.dirIs(dir), mark);
     SimControl.load(dir);
     return api;
+  }
+
+  /**
+   * A callback object whose callbacks can be made to throw into the bridge, as a subclass of
+   * NativeAPI that catches nothing may: the bridge itself must clear what reaches it. {@link
+   * #open} makes one of these.
+   */
+  public static final class Throwing extends NativeAPI {
+    /** While set, dataAPICallBack throws instead of delivering. */
+    public volatile boolean dataThrows;
+    /** A log line that logAPICallBack throws on instead of delivering it; null for none. */
+    public volatile String logThrowsOn;
+
+    @Override
+    public int dataAPICallBack(byte[] message, int kind) {
+      if (dataThrows) throw new IllegalStateException("dataAPICallBack broke");
+      return super.dataAPICallBack(message, kind);
+    }
+
+    @Override
+    public int logAPICallBack(byte[] line) {
+      if (new String(line, java.nio.charset.StandardCharsets.UTF_8).equals(logThrowsOn)) {
+        throw new IllegalStateException("logAPICallBack broke");
+      }
+      return super.logAPICallBack(line);
+    }
   }
 
   /** The sim's call log since the last reset or clear. */

@@ -241,9 +241,8 @@ class SubscriptionTest {
   @Test
   void dataCallbackThatThrowsIsClearedOnEitherThread() {
     int mark = log.size();
-    api.setDataListener((message, kind) -> {
-      throw new IllegalStateException("data listener broke");
-    });
+    SimBridge.Throwing raw = (SimBridge.Throwing) api;
+    raw.dataThrows = true;
     try {
       assertEquals(0, SimControl.fireInsideNext("csq", 1, "w1=1"));
       SubscriptionReply reply = SubscriptionReply.decode(api.csq("a", "b", "c"));
@@ -253,7 +252,7 @@ class SubscriptionTest {
       assertEquals(1, SimControl.fireWait());
       log.await(THREW_CSQ, mark);
     } finally {
-      api.setDataListener(data);
+      raw.dataThrows = false;
     }
     assertEquals(0, SimControl.fireInsideNext("csq", 1, "w1=3"));
     assertEquals(0, SubscriptionReply.decode(api.csq("a", "b", "c")).code());
