@@ -8,6 +8,7 @@
 #include "bridge/function_table.h"
 #include "bridge/loader.h"
 #include "bridge/state.h"
+#include "callback/callback_threads.h"
 #include "callback/callbacks.h"
 #include "log/log_lines.h"
 #include "log/log_thread.h"
@@ -123,6 +124,9 @@ JNIEXPORT void JNICALL Java_com_tarnwick_api_NativeAPI_setJniEnv(JNIEnv* env, jo
   // 3: the log thread (no effect while it runs).
   vx::g_logThread.Start();
 
+  // How service threads are attached for deliveries: read on the first call only.
+  vx::ConfigureCallbackThreads(env);
+
   // 4-5: the service library, once; the server list directory.
   const std::string nativeDirectory = vx::JStringToNative(env, directory);
   vx::LoadServiceLibrary(nativeDirectory);
@@ -137,6 +141,9 @@ JNIEXPORT void JNICALL Java_com_tarnwick_api_NativeAPI_setJniEnv(JNIEnv* env, jo
 JNIEXPORT void JNICALL JNI_OnUnload(JavaVM* /*vm*/, void* /*reserved*/) {
   vx::logline::OnUnloadStartup();
   vx::FreeServiceLibrary();
+  // No thread exit may run this library's code once it is gone. Service threads still
+  // attached then stay attached: the JVM keeps their Thread objects.
+  vx::ReleaseCallbackThreads();
   vx::g_logThread.Stop();
   vx::g_logThread.Join();
 

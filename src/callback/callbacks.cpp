@@ -1,6 +1,7 @@
 #include "callback/callbacks.h"
 
 #include "bridge/state.h"
+#include "callback/callback_threads.h"
 #include "log/log_lines.h"
 #include "marshal/alloc.h"
 #include "marshal/jni_util.h"
@@ -97,33 +98,24 @@ void DeliverMessage(const VXMSG* message, jint kind) {
 
   // A thread that is attached already (a Java thread calling back synchronously, or one
   // another library attached) is used as it is and never detached here.
-  JNIEnv* env = nullptr;
-  bool attachedHere = false;
-  if (vm->GetEnv(reinterpret_cast<void**>(&env), JNI_VERSION_1_2) != JNI_OK) {
-    env = nullptr;
-    vm->AttachCurrentThread(reinterpret_cast<void**>(&env), nullptr);
-    attachedHere = env != nullptr;
-  }
+  DeliveryEnv attachment(vm);
+  JNIEnv* env = attachment.get();
   if (env == nullptr) {
     logline::EnvIsNull();
     return;
   }
 
-  {
-    // Every local reference made here is gone before the thread leaves: a service thread
-    // that stays attached must not pile them up.
-    jmethodID method = DataMethodOf(env, callbackObject);
-    if (method == nullptr) {
-      logline::CallbackMethodMissing();
-    } else {
-      LocalRef<jbyteArray> bytes(env, BuildCallbackMessage(env, message));
-      if (!bytes) ClearPendingException(env);  // no array: Java receives null
-      CallJavaIntMethod(env, callbackObject, method, bytes.get(), kind);
-      if (ClearPendingException(env)) logline::CallbackThrew(kind);
-    }
+  // Every local reference made here is gone before the delivery ends: a service thread
+  // that stays attached must not pile them up.
+  jmethodID method = DataMethodOf(env, callbackObject);
+  if (method == nullptr) {
+    logline::CallbackMethodMissing();
+    return;
   }
-
-  if (attachedHere) vm->DetachCurrentThread();
+  LocalRef<jbyteArray> bytes(env, BuildCallbackMessage(env, message));
+  if (!bytes) ClearPendingException(env);  // no array: Java receives null
+  CallJavaIntMethod(env, callbackObject, method, bytes.get(), kind);
+  if (ClearPendingException(env)) logline::CallbackThrew(kind);
 }
 
 int MainCallback(VXMSG* message) { return Receive(message, kKindMain); }

@@ -1,0 +1,132 @@
+#include "callback/callback_threads.h"
+
+#include <atomic>
+#include <cstdio>
+#include <string>
+
+#include "bridge/state.h"
+#include "log/log_lines.h"
+#include "marshal/jni_util.h"
+#include "marshal/text.h"
+#include "platform/platform.h"
+
+namespace vx {
+
+namespace {
+
+// kAttached only while the thread-exit hook is registered.
+std::atomic<CallbackThreads> g_mode{CallbackThreads::kPerMessage};
+// Set by the setJniEnv that reads the property; cleared again at unload.
+std::atomic<bool> g_modeClaimed{false};
+// Numbers the names of the threads attached in attached mode.
+std::atomic<unsigned> g_attachedThreads{0};
+std::atomic<bool> g_failHook{false};
+
+constexpr char16_t kPerMessageValue[] = u"perMessage";
+constexpr char16_t kAttachedValue[] = u"attached";
+
+// The thread-exit hook: the ending thread asked for it when the bridge attached it in
+// attached mode. It is detached only if it is still attached.
+void DetachEndingThread() {
+  JavaVM* vm = g_jvm.load();
+  if (vm == nullptr) return;
+  JNIEnv* env = nullptr;
+  if (vm->GetEnv(reinterpret_cast<void**>(&env), JNI_VERSION_1_2) == JNI_OK) {
+    vm->DetachCurrentThread();
+  }
+}
+
+bool Equals(JNIEnv* env, jstring text, const std::u16string_view expected) {
+  if (env->GetStringLength(text) != static_cast<jsize>(expected.size())) return false;
+  char16_t units[16];
+  static_assert(sizeof(jchar) == sizeof(char16_t));
+  env->GetStringRegion(text, 0, static_cast<jsize>(expected.size()),
+                       reinterpret_cast<jchar*>(units));
+  if (ClearPendingException(env)) return false;
+  return std::u16string_view(units, expected.size()) == expected;
+}
+
+// System.getProperty(kCallbackThreadsProperty); any failure on the way counts as unset.
+CallbackThreads ReadProperty(JNIEnv* env) {
+  LocalRef<jclass> system(env, env->FindClass("java/lang/System"));
+  if (!system) {
+    ClearPendingException(env);
+    return CallbackThreads::kPerMessage;
+  }
+  const jmethodID getProperty =
+      env->GetStaticMethodID(system.get(), "getProperty", "(Ljava/lang/String;)Ljava/lang/String;");
+  if (getProperty == nullptr) {
+    ClearPendingException(env);
+    return CallbackThreads::kPerMessage;
+  }
+  LocalRef<jstring> name(env, env->NewStringUTF(kCallbackThreadsProperty));
+  if (!name) {
+    ClearPendingException(env);
+    return CallbackThreads::kPerMessage;
+  }
+  LocalRef<jstring> value(env, static_cast<jstring>(env->CallStaticObjectMethod(
+                                   system.get(), getProperty, name.get())));
+  if (ClearPendingException(env) || !value) return CallbackThreads::kPerMessage;
+
+  if (Equals(env, value.get(), kAttachedValue)) return CallbackThreads::kAttached;
+  if (Equals(env, value.get(), kPerMessageValue)) return CallbackThreads::kPerMessage;
+  logline::UnknownCallbackThreads(JStringToNative(env, value.get()).c_str());
+  return CallbackThreads::kPerMessage;
+}
+
+}  // namespace
+
+void ConfigureCallbackThreads(JNIEnv* env) {
+  if (env == nullptr || g_modeClaimed.exchange(true)) return;
+  CallbackThreads mode = CallbackThreads::kPerMessage;
+  try {
+    mode = ReadProperty(env);
+  } catch (const std::exception&) {
+    // Only the error line's text can throw (no memory): the value was unknown anyway.
+    ClearPendingException(env);
+  }
+  if (mode == CallbackThreads::kAttached &&
+      (g_failHook.load() || !platform::InstallThreadExitHook(&DetachEndingThread))) {
+    mode = CallbackThreads::kPerMessage;
+  }
+  g_mode.store(mode);
+}
+
+void ReleaseCallbackThreads() {
+  g_mode.store(CallbackThreads::kPerMessage);
+  platform::RemoveThreadExitHook();
+  g_modeClaimed.store(false);
+}
+
+CallbackThreads CurrentCallbackThreads() { return g_mode.load(std::memory_order_relaxed); }
+
+DeliveryEnv::DeliveryEnv(JavaVM* vm) : m_vm(vm) {
+  if (vm->GetEnv(reinterpret_cast<void**>(&m_env), JNI_VERSION_1_2) == JNI_OK) return;
+  m_env = nullptr;
+  if (g_mode.load(std::memory_order_relaxed) == CallbackThreads::kAttached) {
+    // Named in attach order; a failed attach leaves a gap in the numbers.
+    char name[32];
+    std::snprintf(name, sizeof name, "veltrix-callback-%u", g_attachedThreads.fetch_add(1) + 1);
+    JavaVMAttachArgs args{JNI_VERSION_1_2, name, nullptr};
+    if (vm->AttachCurrentThreadAsDaemon(reinterpret_cast<void**>(&m_env), &args) != JNI_OK) {
+      m_env = nullptr;
+      return;
+    }
+    // Without the exit request the thread would leave attached: then this delivery is
+    // its only one attached.
+    m_detach = !platform::RunAtThreadExit();
+    return;
+  }
+  vm->AttachCurrentThread(reinterpret_cast<void**>(&m_env), nullptr);
+  m_detach = m_env != nullptr;
+}
+
+DeliveryEnv::~DeliveryEnv() {
+  if (m_detach) m_vm->DetachCurrentThread();
+}
+
+namespace testing {
+void FailThreadExitHook(bool fail) { g_failHook.store(fail); }
+}  // namespace testing
+
+}  // namespace vx
