@@ -5,6 +5,7 @@
 #include <new>
 #include <vector>
 
+#include "bridge/boundary.h"
 #include "bridge/function_table.h"
 #include "bridge/loader.h"
 #include "bridge/state.h"
@@ -59,14 +60,22 @@ void StoreCallbackObject(JNIEnv* env, jobject receiver) {
     if (target == nullptr || target->object != previous) PublishCallbackTarget(env, previous);
     return;
   }
-  // The object first: a delivery between the two stores finds a record for another object
-  // and looks the method up itself.
-  previous = g_callbackObject.exchange(fresh);
-  if (fresh != nullptr) PublishCallbackTarget(env, fresh);
-  if (previous != nullptr) {
+  {
+    // Room for the replaced reference first: without it nothing changes, and the fresh
+    // reference goes again.
     std::lock_guard<std::mutex> guard(g_retiredLock);
-    g_retiredRefs.push_back(previous);
+    try {
+      g_retiredRefs.reserve(g_retiredRefs.size() + 1);
+    } catch (...) {
+      if (fresh != nullptr) env->DeleteGlobalRef(fresh);
+      throw;
+    }
+    // The object first: a delivery between the two stores finds a record for another
+    // object and looks the method up itself.
+    previous = g_callbackObject.exchange(fresh);
+    if (previous != nullptr) g_retiredRefs.push_back(previous);
   }
+  if (fresh != nullptr) PublishCallbackTarget(env, fresh);
 }
 
 // Deletes the stored reference and every replaced one (without an env they are only
@@ -103,18 +112,40 @@ jint NegotiateVersion(JavaVM* vm) {
 }
 
 }  // namespace
+
+// The bodies of setJniEnv and JNI_OnUnload.
+void SetJniEnv(JNIEnv* env, jobject self, jstring directory);
+void OnUnload();
+
 }  // namespace vx
 
 extern "C" {
 
 JNIEXPORT jint JNICALL JNI_OnLoad(JavaVM* vm, void* /*reserved*/) {
-  vx::logline::OnLoadStartup();
-  return vx::NegotiateVersion(vm);
+  // Version 1.2 is the floor, which every JVM grants.
+  return vx::Guarded([] { return jint{JNI_VERSION_1_2}; },
+                     [vm] {
+                       vx::logline::OnLoadStartup();
+                       return vx::NegotiateVersion(vm);
+                     });
 }
 
 JNIEXPORT void JNICALL Java_com_tarnwick_api_NativeAPI_setJniEnv(JNIEnv* env, jobject self,
                                                                  jstring directory) {
   if (env == nullptr) return;
+  vx::Guarded([env, self, directory] { vx::SetJniEnv(env, self, directory); });
+  vx::ClearPendingException(env);
+}
+
+JNIEXPORT void JNICALL JNI_OnUnload(JavaVM* /*vm*/, void* /*reserved*/) {
+  vx::Guarded([] { vx::OnUnload(); });
+}
+
+}  // extern "C"
+
+namespace vx {
+
+void SetJniEnv(JNIEnv* env, jobject self, jstring directory) {
   // 1-2: the VM and the callback object, before anything that can call back.
   JavaVM* vm = nullptr;
   if (env->GetJavaVM(&vm) != JNI_OK) vm = nullptr;
@@ -138,8 +169,9 @@ JNIEXPORT void JNICALL Java_com_tarnwick_api_NativeAPI_setJniEnv(JNIEnv* env, jo
   if (auto setcallback = VX_REQUIRE(setcallback)) setcallback(&vx::MainCallback);
 }
 
-JNIEXPORT void JNICALL JNI_OnUnload(JavaVM* /*vm*/, void* /*reserved*/) {
-  vx::logline::OnUnloadStartup();
+void OnUnload() {
+  // A line that cannot be written must not keep the rest from running.
+  Guarded([] { vx::logline::OnUnloadStartup(); });
   vx::FreeServiceLibrary();
   // No thread exit may run this library's code once it is gone. Service threads still
   // attached then stay attached: the JVM keeps their Thread objects.
@@ -151,16 +183,10 @@ JNIEXPORT void JNICALL JNI_OnUnload(JavaVM* /*vm*/, void* /*reserved*/) {
   if (vm != nullptr) {
     // The unloading thread is normally attached already; attach only if it is not, and
     // then detach again: never leave behind an attachment the bridge made.
-    JNIEnv* env = nullptr;
-    bool attachedHere = false;
-    if (vm->GetEnv(reinterpret_cast<void**>(&env), JNI_VERSION_1_2) != JNI_OK) {
-      env = nullptr;
-      attachedHere = vm->AttachCurrentThread(reinterpret_cast<void**>(&env), nullptr) == JNI_OK;
-    }
-    vx::DeleteCallbackObjects(env);
-    if (attachedHere) vm->DetachCurrentThread();
+    ScopedAttach attach(vm);
+    vx::DeleteCallbackObjects(attach.env());
   }
   vx::g_jvm.store(nullptr);
 }
 
-}  // extern "C"
+}  // namespace vx

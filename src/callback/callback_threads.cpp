@@ -101,28 +101,31 @@ void ReleaseCallbackThreads() {
 CallbackThreads CurrentCallbackThreads() { return g_mode.load(std::memory_order_relaxed); }
 
 DeliveryEnv::DeliveryEnv(JavaVM* vm) : m_vm(vm) {
-  if (vm->GetEnv(reinterpret_cast<void**>(&m_env), JNI_VERSION_1_2) == JNI_OK) return;
-  m_env = nullptr;
-  if (g_mode.load(std::memory_order_relaxed) == CallbackThreads::kAttached) {
-    // Named in attach order; a failed attach leaves a gap in the numbers.
-    char name[32];
-    std::snprintf(name, sizeof name, "veltrix-callback-%u", g_attachedThreads.fetch_add(1) + 1);
-    JavaVMAttachArgs args{JNI_VERSION_1_2, name, nullptr};
-    if (vm->AttachCurrentThreadAsDaemon(reinterpret_cast<void**>(&m_env), &args) != JNI_OK) {
-      m_env = nullptr;
-      return;
-    }
-    // Without the exit request the thread would leave attached: then this delivery is
-    // its only one attached.
-    m_detach = !platform::RunAtThreadExit();
+  if (g_mode.load(std::memory_order_relaxed) == CallbackThreads::kPerMessage) {
+    m_env = m_perMessage.emplace(vm).env();
     return;
   }
-  vm->AttachCurrentThread(reinterpret_cast<void**>(&m_env), nullptr);
-  m_detach = m_env != nullptr;
+  if (vm->GetEnv(reinterpret_cast<void**>(&m_env), JNI_VERSION_1_2) == JNI_OK && m_env != nullptr) {
+    return;
+  }
+  m_env = nullptr;
+  // Named in attach order; a failed attach leaves a gap in the numbers.
+  char name[32];
+  std::snprintf(name, sizeof name, "veltrix-callback-%u", g_attachedThreads.fetch_add(1) + 1);
+  JavaVMAttachArgs args{JNI_VERSION_1_2, name, nullptr};
+  if (vm->AttachCurrentThreadAsDaemon(reinterpret_cast<void**>(&m_env), &args) != JNI_OK) {
+    m_env = nullptr;
+    return;
+  }
+  // Without the exit request the thread would end attached: then it leaves again after
+  // this delivery, as per message.
+  m_detach = !platform::RunAtThreadExit();
 }
 
 DeliveryEnv::~DeliveryEnv() {
-  if (m_detach) m_vm->DetachCurrentThread();
+  if (!m_detach) return;
+  if (m_env->ExceptionCheck()) m_env->ExceptionClear();
+  m_vm->DetachCurrentThread();
 }
 
 namespace testing {

@@ -7,6 +7,10 @@
 
 #include <jni.h>
 
+#include <optional>
+
+#include "bridge/boundary.h"
+
 namespace vx {
 
 enum class CallbackThreads { kPerMessage, kAttached };
@@ -26,8 +30,10 @@ void ReleaseCallbackThreads();
 
 CallbackThreads CurrentCallbackThreads();
 
-// The calling thread's env for one delivery, attaching it when it is not attached, and
-// the detach at the end of the delivery when that attach was for it alone.
+// The calling thread's env for one delivery. A thread attached already is used as it is.
+// Otherwise, per message, the bridge's ScopedAttach attaches it for the delivery alone; in
+// attached mode it is attached for good, or, when its exit cannot be hooked, for this
+// delivery alone. get() is null when the thread could not be attached.
 class DeliveryEnv {
  public:
   explicit DeliveryEnv(JavaVM* vm);
@@ -40,7 +46,8 @@ class DeliveryEnv {
  private:
   JavaVM* m_vm;
   JNIEnv* m_env = nullptr;
-  bool m_detach = false;
+  std::optional<ScopedAttach> m_perMessage;
+  bool m_detach = false;  // attached here in attached mode, exit not hooked
 };
 
 namespace testing {

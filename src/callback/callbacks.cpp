@@ -1,5 +1,6 @@
 #include "callback/callbacks.h"
 
+#include "bridge/boundary.h"
 #include "bridge/state.h"
 #include "callback/callback_threads.h"
 #include "log/log_lines.h"
@@ -43,9 +44,12 @@ jmethodID DataMethodOf(JNIEnv* env, jobject callbackObject) {
   return method;
 }
 
+// Whatever throws on the way ends the delivery: the service's thread gets 0 all the same.
 int Receive(VXMSG* message, jint kind) {
-  logline::ReceivedCallback(kind);
-  DeliverMessage(message, kind);
+  Guarded([message, kind] {
+    logline::ReceivedCallback(kind);
+    DeliverMessage(message, kind);
+  });
   return 0;
 }
 

@@ -8,7 +8,9 @@
 #include <tuple>
 #include <utility>
 
+#include "bridge/boundary.h"
 #include "marshal/jni_util.h"
+#include "marshal/serialize.h"
 #include "marshal/text.h"
 
 namespace vx {
@@ -38,6 +40,34 @@ auto CallWith(Fn function, const Tuple& natives, Trailing... trailing) {
 inline jbyteArray ReplyToJava(JNIEnv* env, jbyteArray reply) {
   if (reply == nullptr) ClearPendingException(env);
   return reply;
+}
+
+// Runs an export's body (see Guarded). Should it throw, whatever Java exception is pending is
+// cleared and the export answers `failed()`: the answer it gives when memory runs out.
+template <typename Failed, typename Body>
+auto GuardedExport(JNIEnv* env, Failed&& failed, Body&& body) noexcept {
+  return Guarded(
+      [&] {
+        ClearPendingException(env);
+        return failed();
+      },
+      std::forward<Body>(body));
+}
+
+// An int export: 10000003 when its body throws.
+template <typename Body>
+jint GuardedCode(JNIEnv* env, Body&& body) noexcept {
+  return GuardedExport(
+      env, [] { return jint{kCodeOutOfMemory}; }, std::forward<Body>(body));
+}
+
+// An export answering with a Result buffer: the 16-byte header with 10000003 when its body
+// throws, or null when not even that array can be made.
+template <typename Body>
+jbyteArray GuardedResult(JNIEnv* env, Body&& body) noexcept {
+  return GuardedExport(
+      env, [env] { return ReplyToJava(env, ResultHeaderOnly(env, kCodeOutOfMemory)); },
+      std::forward<Body>(body));
 }
 
 }  // namespace vx

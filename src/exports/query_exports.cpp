@@ -1,6 +1,8 @@
 // The synchronous queries: convert, call the service, answer with one Result buffer.
 #include <jni.h>
 
+#include <exception>
+
 #include "bridge/function_table.h"
 #include "exports/export_util.h"
 #include "marshal/result_writer.h"
@@ -9,21 +11,37 @@
 namespace vx {
 namespace {
 
+// Hands a record the service gave with code 0 to releasedata when building the reply throws
+// before the serialiser has done so (it then clears the pointer).
+template <typename Record>
+struct ReleaseOnThrow {
+  const int code;
+  Record*& record;
+  ~ReleaseOnThrow() {
+    if (code == 0 && record != nullptr && std::uncaught_exceptions() > 0) {
+      if (auto releasedata = g_functions.releasedata) releasedata(record);
+    }
+  }
+};
+
 // Checks the entry and releasedata (the own entry first, one line at most), then calls
 // the service with the converted arguments and the address of a local cube.
 template <typename Fn, typename... Args>
 jbyteArray CubeQuery(JNIEnv* env, Fn function, const char* label, Args... args) {
-  if (function == nullptr) {
-    LogMissingEntry(label);
-    return ReplyToJava(env, ResultHeaderOnly(env, kCodeMissing));
-  }
-  if (VX_REQUIRE(releasedata) == nullptr) {
-    return ReplyToJava(env, ResultHeaderOnly(env, kCodeMissing));
-  }
-  const auto natives = ConvertArguments(env, args...);
-  ResultCube* cube = nullptr;
-  const int code = CallWith(function, natives, &cube);
-  return ReplyToJava(env, SerializeCubeResult(env, code, &cube));
+  return GuardedResult(env, [&] {
+    if (function == nullptr) {
+      LogMissingEntry(label);
+      return ReplyToJava(env, ResultHeaderOnly(env, kCodeMissing));
+    }
+    if (VX_REQUIRE(releasedata) == nullptr) {
+      return ReplyToJava(env, ResultHeaderOnly(env, kCodeMissing));
+    }
+    const auto natives = ConvertArguments(env, args...);
+    ResultCube* cube = nullptr;
+    const int code = CallWith(function, natives, &cube);
+    ReleaseOnThrow<ResultCube> release{code, cube};
+    return ReplyToJava(env, SerializeCubeResult(env, code, &cube));
+  });
 }
 
 }  // namespace
@@ -127,33 +145,41 @@ JNIEXPORT jbyteArray JNICALL Java_com_tarnwick_api_NativeAPI_cfnquery(JNIEnv* en
 
 JNIEXPORT jbyteArray JNICALL Java_com_tarnwick_api_NativeAPI_ctr(JNIEnv* env, jobject, jstring s1,
                                                                  jstring s2, jstring s3) {
-  auto ctr = VX_REQUIRE(ctr);
-  if (ctr == nullptr || VX_REQUIRE(releasedata) == nullptr) {
-    return vx::ReplyToJava(env, vx::ResultHeaderOnly(env, vx::kCodeMissing));
-  }
-  const auto natives = vx::ConvertArguments(env, s1, s2, s3);
-  vx::ResultGrid* grid = nullptr;
-  const int code = vx::CallWith(ctr, natives, &grid);
-  return vx::ReplyToJava(env, vx::SerializeGridResult(env, code, grid));
+  return vx::GuardedResult(env, [&] {
+    auto ctr = VX_REQUIRE(ctr);
+    if (ctr == nullptr || VX_REQUIRE(releasedata) == nullptr) {
+      return vx::ReplyToJava(env, vx::ResultHeaderOnly(env, vx::kCodeMissing));
+    }
+    const auto natives = vx::ConvertArguments(env, s1, s2, s3);
+    vx::ResultGrid* grid = nullptr;
+    const int code = vx::CallWith(ctr, natives, &grid);
+    vx::ReleaseOnThrow<vx::ResultGrid> release{code, grid};
+    jbyteArray reply = vx::SerializeGridResult(env, code, grid);
+    grid = nullptr;  // released by the serialiser
+    return vx::ReplyToJava(env, reply);
+  });
 }
 
 // The trading-day count: 8 bytes, the service's code then the count it wrote.
 JNIEXPORT jbyteArray JNICALL Java_com_tarnwick_api_NativeAPI_tradedatesnum(JNIEnv* env, jobject,
                                                                            jstring s1, jstring s2,
                                                                            jstring s3) {
-  unsigned char reply[8];
-  auto tradedatesnum = VX_REQUIRE(tradedatesnum);
-  if (tradedatesnum == nullptr) {
-    vx::StoreLE32(reply, static_cast<std::uint32_t>(vx::kCodeMissing));
-    vx::StoreLE32(reply + 4, 0);
+  auto countReply = [env](int code, int count) {
+    unsigned char reply[8];
+    vx::StoreLE32(reply, static_cast<std::uint32_t>(code));
+    vx::StoreLE32(reply + 4, static_cast<std::uint32_t>(count));
     return vx::ReplyToJava(env, vx::NewJavaByteArray(env, reply, sizeof reply));
-  }
-  const auto natives = vx::ConvertArguments(env, s1, s2, s3);
-  int count = 0;
-  const int code = vx::CallWith(tradedatesnum, natives, &count);
-  vx::StoreLE32(reply, static_cast<std::uint32_t>(code));
-  vx::StoreLE32(reply + 4, static_cast<std::uint32_t>(count));
-  return vx::ReplyToJava(env, vx::NewJavaByteArray(env, reply, sizeof reply));
+  };
+  return vx::GuardedExport(
+      env, [&] { return countReply(vx::kCodeOutOfMemory, 0); },
+      [&] {
+        auto tradedatesnum = VX_REQUIRE(tradedatesnum);
+        if (tradedatesnum == nullptr) return countReply(vx::kCodeMissing, 0);
+        const auto natives = vx::ConvertArguments(env, s1, s2, s3);
+        int count = 0;
+        const int code = vx::CallWith(tradedatesnum, natives, &count);
+        return countReply(code, count);
+      });
 }
 
 }  // extern "C"

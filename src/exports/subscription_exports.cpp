@@ -23,24 +23,32 @@ jbyteArray SubscriptionReply(JNIEnv* env, std::int32_t request, std::int32_t cod
 template <typename Fn, typename... Args>
 jbyteArray Subscribe(JNIEnv* env, Fn function, const char* label, VxMessageCallback callback,
                      Args... args) {
-  if (function == nullptr) {
-    LogMissingEntry(label);
-    // The Result buffer's failure header: 10000007 where the request number would be.
-    return ReplyToJava(env, ResultHeaderOnly(env, kCodeMissing));
-  }
-  const auto natives = ConvertArguments(env, args...);
-  int request = 0;
-  const int code = CallWith(function, natives, callback, static_cast<void*>(nullptr), &request);
-  return SubscriptionReply(env, request, code);
+  // A body that throws has not reached the service: no request, code 10000003.
+  return GuardedExport(
+      env, [env] { return SubscriptionReply(env, 0, kCodeOutOfMemory); },
+      [&] {
+        if (function == nullptr) {
+          LogMissingEntry(label);
+          // The Result buffer's failure header: 10000007 where the request number would be.
+          return ReplyToJava(env, ResultHeaderOnly(env, kCodeMissing));
+        }
+        const auto natives = ConvertArguments(env, args...);
+        int request = 0;
+        const int code =
+            CallWith(function, natives, callback, static_cast<void*>(nullptr), &request);
+        return SubscriptionReply(env, request, code);
+      });
 }
 
 template <typename Fn>
-jint Cancel(Fn function, const char* label, jint request) {
-  if (function == nullptr) {
-    LogMissingEntry(label);
-    return kCodeMissing;
-  }
-  return function(request);
+jint Cancel(JNIEnv* env, Fn function, const char* label, jint request) {
+  return GuardedCode(env, [&] {
+    if (function == nullptr) {
+      LogMissingEntry(label);
+      return kCodeMissing;
+    }
+    return function(request);
+  });
 }
 
 }  // namespace
@@ -67,12 +75,14 @@ JNIEXPORT jbyteArray JNICALL Java_com_tarnwick_api_NativeAPI_cnq(JNIEnv* env, jo
   return VX_SUBSCRIBE(cnq, CnqDataCallback, s1, s2, s3);
 }
 
-JNIEXPORT jint JNICALL Java_com_tarnwick_api_NativeAPI_csqcancel(JNIEnv*, jobject, jint request) {
-  return vx::Cancel(vx::g_functions.csqcancel, VX_LABEL(csqcancel), request);
+JNIEXPORT jint JNICALL Java_com_tarnwick_api_NativeAPI_csqcancel(JNIEnv* env, jobject,
+                                                                 jint request) {
+  return vx::Cancel(env, vx::g_functions.csqcancel, VX_LABEL(csqcancel), request);
 }
 
-JNIEXPORT jint JNICALL Java_com_tarnwick_api_NativeAPI_cnqcancel(JNIEnv*, jobject, jint request) {
-  return vx::Cancel(vx::g_functions.cnqcancel, VX_LABEL(cnqcancel), request);
+JNIEXPORT jint JNICALL Java_com_tarnwick_api_NativeAPI_cnqcancel(JNIEnv* env, jobject,
+                                                                 jint request) {
+  return vx::Cancel(env, vx::g_functions.cnqcancel, VX_LABEL(cnqcancel), request);
 }
 
 }  // extern "C"

@@ -1,5 +1,7 @@
 #include "log/base_thread.h"
 
+#include "bridge/boundary.h"
+
 namespace vx {
 
 std::atomic<std::int32_t> g_bThreadRunEnable{1};
@@ -53,7 +55,9 @@ bool CBaseThread::ShouldStop() { return !(g_bThreadRunEnable.load() == 1 && m_bR
 unsigned CBaseThread::ThreadProc(void* self) {
   if (self == nullptr) return 0;
   auto* thread = static_cast<CBaseThread*>(self);
-  const std::uint32_t exitCode = thread->Run();
+  // Nothing may unwind out of a thread's first frame.
+  const std::uint32_t exitCode =
+      Guarded([] { return std::uint32_t{0}; }, [thread] { return thread->Run(); });
   thread->m_bStarted.exchange(0);
   return exitCode;
 }

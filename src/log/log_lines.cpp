@@ -8,8 +8,9 @@
 
 namespace vx::logline {
 
-// The time stamp, alive until the end of the full expression that logs it.
-#define VX_NOW GetTimeStamp().c_str()
+// The time stamp, in a buffer of the calling thread that outlives the line's formatting; it
+// takes no allocation, so it cannot fail.
+#define VX_NOW CurrentTimeStamp()
 
 void OnLoadStartup() {
   g_logThread.WriteLog("[Vx_Debug][%s]:%s\n", VX_NOW, "JNI_OnLoad startup ...");

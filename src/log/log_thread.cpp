@@ -10,6 +10,7 @@
 #include <new>
 #include <utility>
 
+#include "bridge/boundary.h"
 #include "bridge/state.h"
 #include "marshal/alloc.h"
 #include "marshal/jni_util.h"
@@ -129,7 +130,11 @@ std::uint32_t CLogThread::Run() {
     std::size_t delivered = 0;
     while (delivered < batch.size()) {
       const std::string& line = batch[delivered++];
-      if (!line.empty() && logMethod != nullptr) DeliverLine(env, callbackObject, logMethod, line);
+      if (!line.empty() && logMethod != nullptr) {
+        // A line whose delivery throws is dropped; no Java exception is left behind.
+        Guarded([env] { ClearPendingException(env); },
+                [&] { DeliverLine(env, callbackObject, logMethod, line); });
+      }
       if (delivered < batch.size() && (ShouldStop() || !m_logQueue.IsActive())) break;
     }
     if (delivered < batch.size()) {
@@ -180,10 +185,7 @@ void CLogThread::WriteText(const char* text, std::size_t length) {
 
 extern "C" int NativeLogCallBack(const char* line) {
   if (line == nullptr) return 1;
-  try {
-    vx::g_logThread.Queue().PushCopy(line, std::strlen(line));
-  } catch (const std::bad_alloc&) {
-    // Dropped: the service's thread must not see an exception.
-  }
+  // A line that cannot be queued is dropped: the service's thread must not see an exception.
+  vx::Guarded([line] { vx::g_logThread.Queue().PushCopy(line, std::strlen(line)); });
   return 0;
 }
