@@ -17,10 +17,12 @@ const FunctionEntryInfo kServiceFunctions[kServiceFunctionCount] = {
 
 namespace {
 template <typename Fn>
-void Resolve(void* library, const char* name, Fn& entry) {
+void Resolve(void* library, const char* name, std::atomic<Fn>& entry) {
   void* address = platform::FindSymbol(library, name);
   // Object and function pointers have the same width on every platform we build for.
-  std::memcpy(&entry, &address, sizeof entry);
+  Fn function;
+  std::memcpy(&function, &address, sizeof function);
+  entry.store(function, std::memory_order_release);
 }
 }  // namespace
 
@@ -28,6 +30,12 @@ void ResolveFunctionTable(void* library) {
 #define VX_RESOLVE_ENTRY(name, type) Resolve(library, #name, g_functions.name);
   VX_SERVICE_FUNCTIONS(VX_RESOLVE_ENTRY)
 #undef VX_RESOLVE_ENTRY
+}
+
+void ClearFunctionTable() {
+#define VX_CLEAR_ENTRY(name, type) g_functions.name.store(nullptr, std::memory_order_release);
+  VX_SERVICE_FUNCTIONS(VX_CLEAR_ENTRY)
+#undef VX_CLEAR_ENTRY
 }
 
 void LogMissingEntry(const char* label) { logline::MissingEntry(label); }

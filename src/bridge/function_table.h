@@ -1,6 +1,9 @@
-// The Function table: one typed entry per service function, null until resolved.
+// The Function table: one typed entry per service function, null until resolved. The loader
+// writes the entries while exports on other threads may read them: each is an atomic, read
+// with acquire (a plain load on x64).
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 
 #include "bridge/service_api.h"
@@ -8,7 +11,7 @@
 namespace vx {
 
 struct FunctionTable {
-#define VX_TABLE_ENTRY(name, type) type name = nullptr;
+#define VX_TABLE_ENTRY(name, type) std::atomic<type> name{nullptr};
   VX_SERVICE_FUNCTIONS(VX_TABLE_ENTRY)
 #undef VX_TABLE_ENTRY
 };
@@ -26,6 +29,8 @@ extern const FunctionEntryInfo kServiceFunctions[kServiceFunctionCount];
 
 // Resolves every entry from `library`, in order; unresolved names become null.
 void ResolveFunctionTable(void* library);
+// Sets every entry to null.
+void ClearFunctionTable();
 
 }  // namespace vx
 
@@ -34,7 +39,8 @@ void ResolveFunctionTable(void* library);
 
 // Reads an entry; when it is null, queues the missing-entry line with its label and
 // yields null.
-#define VX_REQUIRE(name) ::vx::RequireEntry(::vx::g_functions.name, VX_LABEL(name))
+#define VX_REQUIRE(name) \
+  ::vx::RequireEntry(::vx::g_functions.name.load(std::memory_order_acquire), VX_LABEL(name))
 
 namespace vx {
 void LogMissingEntry(const char* label);

@@ -1,6 +1,7 @@
 // Loads the service library once and resolves the Function table from it.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 namespace vx {
@@ -11,5 +12,10 @@ bool LoadServiceLibrary(const std::string& directory);
 
 // Frees the library, if loaded. The table keeps its entries.
 void FreeServiceLibrary();
+
+namespace testing {
+// Loads LoadServiceLibrary has attempted since start.
+std::uint64_t LibraryLoadCount();
+}  // namespace testing
 
 }  // namespace vx

@@ -6,7 +6,7 @@ namespace vx {
 
 std::atomic<JavaVM*> g_jvm{nullptr};
 std::atomic<jobject> g_callbackObject{nullptr};
-platform::LibraryHandle g_hServiceLib = nullptr;
+std::atomic<platform::LibraryHandle> g_hServiceLib{nullptr};
 std::atomic<const CallbackTarget*> g_callbackTarget{nullptr};
 
 namespace testing {
@@ -14,8 +14,8 @@ void ResetBridgeState() {
   g_jvm.store(nullptr);
   g_callbackObject.store(nullptr);
   g_callbackTarget.store(nullptr);  // its record stays with its owner until unload
-  g_hServiceLib = nullptr;
-  g_functions = FunctionTable{};
+  g_hServiceLib.store(nullptr);
+  ClearFunctionTable();
   ReleaseCallbackThreads();
 }
 }  // namespace testing

@@ -14,7 +14,8 @@ namespace vx {
 extern std::atomic<JavaVM*> g_jvm;
 // Global reference to the Java callback object (a com.tarnwick.api.NativeAPI).
 extern std::atomic<jobject> g_callbackObject;
-extern platform::LibraryHandle g_hServiceLib;
+// Set (release) only once the Function table is resolved from it.
+extern std::atomic<platform::LibraryHandle> g_hServiceLib;
 
 // The callback object's dataAPICallBack, looked up once by setJniEnv when it stores the
 // object. Immutable once published; replaced records are kept until unload, like replaced

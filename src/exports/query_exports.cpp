@@ -19,7 +19,7 @@ struct ReleaseOnThrow {
   Record*& record;
   ~ReleaseOnThrow() {
     if (code == 0 && record != nullptr && std::uncaught_exceptions() > 0) {
-      if (auto releasedata = g_functions.releasedata) releasedata(record);
+      if (auto releasedata = g_functions.releasedata.load()) releasedata(record);
     }
   }
 };
@@ -47,8 +47,9 @@ jbyteArray CubeQuery(JNIEnv* env, Fn function, const char* label, Args... args) 
 }  // namespace
 }  // namespace vx
 
-#define VX_CUBE_QUERY(name, ...) \
-  vx::CubeQuery(env, vx::g_functions.name, VX_LABEL(name), __VA_ARGS__)
+#define VX_CUBE_QUERY(name, ...)                                                           \
+  vx::CubeQuery(env, vx::g_functions.name.load(std::memory_order_acquire), VX_LABEL(name), \
+                __VA_ARGS__)
 
 extern "C" {
 

@@ -54,8 +54,9 @@ jint Cancel(JNIEnv* env, Fn function, const char* label, jint request) {
 }  // namespace
 }  // namespace vx
 
-#define VX_SUBSCRIBE(name, callback, ...) \
-  vx::Subscribe(env, vx::g_functions.name, VX_LABEL(name), &vx::callback, __VA_ARGS__)
+#define VX_SUBSCRIBE(name, callback, ...)                                                  \
+  vx::Subscribe(env, vx::g_functions.name.load(std::memory_order_acquire), VX_LABEL(name), \
+                &vx::callback, __VA_ARGS__)
 
 extern "C" {
 
@@ -77,12 +78,14 @@ JNIEXPORT jbyteArray JNICALL Java_com_tarnwick_api_NativeAPI_cnq(JNIEnv* env, jo
 
 JNIEXPORT jint JNICALL Java_com_tarnwick_api_NativeAPI_csqcancel(JNIEnv* env, jobject,
                                                                  jint request) {
-  return vx::Cancel(env, vx::g_functions.csqcancel, VX_LABEL(csqcancel), request);
+  return vx::Cancel(env, vx::g_functions.csqcancel.load(std::memory_order_acquire),
+                    VX_LABEL(csqcancel), request);
 }
 
 JNIEXPORT jint JNICALL Java_com_tarnwick_api_NativeAPI_cnqcancel(JNIEnv* env, jobject,
                                                                  jint request) {
-  return vx::Cancel(env, vx::g_functions.cnqcancel, VX_LABEL(cnqcancel), request);
+  return vx::Cancel(env, vx::g_functions.cnqcancel.load(std::memory_order_acquire),
+                    VX_LABEL(cnqcancel), request);
 }
 
 }  // extern "C"

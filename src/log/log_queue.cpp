@@ -123,6 +123,11 @@ void CLogQueue::Clear() {
   m_lines.clear();
 }
 
+bool CLogQueue::HasWaitingConsumer() {
+  platform::ScopedLock lock(m_hMutex);
+  return m_waiters > 0;
+}
+
 std::size_t CLogQueue::Size() {
   platform::ScopedLock lock(m_hMutex);
   return m_lines.size();

@@ -50,6 +50,9 @@ class CLogQueue {
   void PushLocked(std::string line);
   void PushCopyLocked(const char* text, std::size_t length);
 
+  // True while a consumer is blocked in Pop or PopAll.
+  bool HasWaitingConsumer();
+
   // Drops every queued line.
   void Clear();
   std::size_t Size();

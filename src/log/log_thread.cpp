@@ -2,6 +2,7 @@
 
 #include <jni.h>
 
+#include <atomic>
 #include <cstddef>
 #include <cstdio>
 #include <cstring>
@@ -44,9 +45,29 @@ CLogThread::~CLogThread() {
   m_pFormatBuf = nullptr;
 }
 
+namespace {
+std::atomic<void (*)()> g_seamBeforeActivate{nullptr};
+std::atomic<void (*)()> g_seamBetweenStopSteps{nullptr};
+
+void RunSeam(const std::atomic<void (*)()>& seam) {
+  if (auto hook = seam.load(std::memory_order_acquire)) hook();
+}
+}  // namespace
+
+namespace testing {
+void SetLogThreadSeams(void (*beforeActivate)(), void (*betweenStopSteps)()) {
+  g_seamBeforeActivate.store(beforeActivate, std::memory_order_release);
+  g_seamBetweenStopSteps.store(betweenStopSteps, std::memory_order_release);
+}
+}  // namespace testing
+
 std::int32_t CLogThread::Stop() {
+  // The flag first. Deactivated first, a thread still starting could activate the queue
+  // again, find the flag set, consume the signal and wait for good once the flag is cleared.
+  const std::int32_t previous = CBaseThread::Stop();
+  RunSeam(g_seamBetweenStopSteps);
   m_logQueue.SetActive(false);
-  return CBaseThread::Stop();
+  return previous;
 }
 
 void CLogThread::WriteLog(const char* format, ...) {
@@ -117,6 +138,7 @@ std::uint32_t CLogThread::Run() {
   }
   ClearPendingException(env);
 
+  RunSeam(g_seamBeforeActivate);
   m_logQueue.SetActive(true);
   // Every line queued at a wake-up is taken at once and delivered in order; a stop seen
   // between two lines puts the rest back, in front of what was queued since. After a small

@@ -27,7 +27,9 @@ class CLogThread : public CBaseThread {
   CLogThread();
   ~CLogThread() override;
 
-  // Deactivates the queue (waking a waiting Pop), then clears the run flag.
+  // Clears the run flag, then deactivates the queue (waking a waiting Pop). In this order a
+  // thread that (re)activates the queue at any point still ends: before the deactivation it
+  // is woken by it, after it the flag is seen cleared.
   std::int32_t Stop() override;
 
   // Formats one line printf-style into the shared format buffer and queues it.
@@ -51,6 +53,13 @@ class CLogThread : public CBaseThread {
 // The process's log object. It lives from library load to library unload; at process
 // exit it is left alone while its thread still runs (a blocked waiter cannot be torn down).
 extern CLogThread& g_logThread;
+
+namespace testing {
+// Seams for tests that force an interleaving: `beforeActivate` runs on the log thread just
+// before it activates the queue, `betweenStopSteps` in Stop between its two steps. Null
+// removes a seam.
+void SetLogThreadSeams(void (*beforeActivate)(), void (*betweenStopSteps)());
+}  // namespace testing
 
 // Local time as "YYYY-MM-DD hh:mm:ss".
 std::string GetTimeStamp();

@@ -757,11 +757,22 @@ enum class Rule {
 
 EnvCell* CellOf(JNIEnv* env) { return reinterpret_cast<EnvCell*>(env); }
 
+thread_local int t_insideJvm = 0;
+
+// Marks the calling thread as running inside the VM for its lifetime.
+struct InsideVm {
+  InsideVm() { ++t_insideJvm; }
+  ~InsideVm() { --t_insideJvm; }
+  InsideVm(const InsideVm&) = delete;
+  InsideVm& operator=(const InsideVm&) = delete;
+};
+
 // One JNI call: locks the VM, counts the call and applies the thread and -Xcheck:jni rules.
 class Scope {
  public:
   Scope(JNIEnv* env, std::size_t slot, Rule rule)
       : cell_(CellOf(env)), vm_(*cell_->vm), lock_(vm_.mu), slot_(slot) {
+    ++t_insideJvm;
     ++vm_.native_calls[slot];
     ts_ = cell_->state;
     if (ts_ == nullptr) {
@@ -819,6 +830,9 @@ class Scope {
   }
   void Unlock() { lock_.unlock(); }
   void Relock() { lock_.lock(); }
+  ~Scope() { --t_insideJvm; }
+  Scope(const Scope&) = delete;
+  Scope& operator=(const Scope&) = delete;
 
  private:
   EnvCell* cell_;
@@ -1648,6 +1662,7 @@ void JNICALL ReleaseByteArrayElements(JNIEnv* env, jbyteArray array, jbyte* elem
 Vm& VmOf(JavaVM* vm) { return *reinterpret_cast<VmCell*>(vm)->vm; }
 
 jint Attach(JavaVM* jvm, void** penv, void* args, bool daemon) {
+  InsideVm inside;
   Vm& vm = VmOf(jvm);
   std::lock_guard<std::mutex> lock(vm.mu);
   const std::size_t slot =
@@ -1686,6 +1701,7 @@ jint JNICALL AttachCurrentThreadAsDaemon(JavaVM* jvm, void** penv, void* args) {
 }
 
 jint JNICALL DetachCurrentThread(JavaVM* jvm) {
+  InsideVm inside;
   Vm& vm = VmOf(jvm);
   std::lock_guard<std::mutex> lock(vm.mu);
   ++vm.invoke_calls[VX_ISLOT(DetachCurrentThread)];
@@ -1702,6 +1718,7 @@ jint JNICALL DetachCurrentThread(JavaVM* jvm) {
 }
 
 jint JNICALL GetEnv(JavaVM* jvm, void** penv, jint version) {
+  InsideVm inside;
   Vm& vm = VmOf(jvm);
   std::lock_guard<std::mutex> lock(vm.mu);
   ++vm.invoke_calls[VX_ISLOT(GetEnv)];
@@ -2184,12 +2201,16 @@ std::vector<std::string> FakeJvm::TakeErrors() {
   return result;
 }
 
+bool InsideJvm() { return detail::t_insideJvm > 0; }
+
 void FakeJniTest::SetUp() {
   jvm().Reset();
   env_ = jvm().AttachAsJavaThread();
 }
 
 void FakeJniTest::TearDown() {
+  EXPECT_EQ(jvm().PendingExceptionClass(), "") << "a Java exception is left pending";
+  jvm().ClearPendingException();
   EXPECT_TRUE(jvm().NoErrors());
   jvm().DetachJavaThread();
 }

@@ -192,8 +192,9 @@ class FakeJvm {
   std::unique_ptr<detail::Vm> vm_;
 };
 
-// Fixture: a reset shared VM, the test thread made a Java thread; no errors expected at the end
-// (a test that provokes errors on purpose takes them with jvm().TakeErrors()).
+// Fixture: a reset shared VM, the test thread made a Java thread; no errors and no pending
+// exception expected at the end (a test that provokes errors on purpose takes them with
+// jvm().TakeErrors()).
 class FakeJniTest : public ::testing::Test {
  protected:
   void SetUp() override;
@@ -204,6 +205,10 @@ class FakeJniTest : public ::testing::Test {
  private:
   JNIEnv* env_ = nullptr;
 };
+
+// True while the calling thread runs inside a JNI function of the fake VM (a Java method
+// handler included): for fault injection that must hit the bridge's own code only.
+bool InsideJvm();
 
 // Text helpers, as the JVM encodes and decodes.
 std::string ToModifiedUtf8(std::u16string_view text);  // U+0000 as C0 80, surrogates 3 bytes each

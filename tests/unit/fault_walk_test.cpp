@@ -13,6 +13,7 @@
 #include "bridge/state.h"
 #include "callback/callbacks.h"
 #include "ctype_locale.h"
+#include "failing_new.h"
 #include "fakejni/fakejni.h"
 #include "marshal/alloc.h"
 #include "marshal/serialize.h"
@@ -27,6 +28,16 @@ JNIEXPORT jint JNICALL Java_com_tarnwick_api_NativeAPI_porder(JNIEnv*, jobject, 
                                                               jstring, jstring);
 JNIEXPORT jstring JNICALL Java_com_tarnwick_api_NativeAPI_geterrstring(JNIEnv*, jobject, jint,
                                                                        jint);
+JNIEXPORT jbyteArray JNICALL Java_com_tarnwick_api_NativeAPI_ctr(JNIEnv*, jobject, jstring, jstring,
+                                                                 jstring);
+JNIEXPORT jbyteArray JNICALL Java_com_tarnwick_api_NativeAPI_tradedatesnum(JNIEnv*, jobject,
+                                                                           jstring, jstring,
+                                                                           jstring);
+JNIEXPORT jbyteArray JNICALL Java_com_tarnwick_api_NativeAPI_csq(JNIEnv*, jobject, jstring, jstring,
+                                                                 jstring);
+JNIEXPORT jint JNICALL Java_com_tarnwick_api_NativeAPI_setproxy(JNIEnv*, jobject, jint, jstring,
+                                                                jint, jboolean, jstring, jstring);
+JNIEXPORT jint JNICALL JNI_OnLoad(JavaVM* vm, void* reserved);
 }
 
 namespace vxtest {
@@ -103,6 +114,24 @@ class FaultWalk : public vx::fakejni::FakeJniTest {
     FakeJniTest::TearDown();
   }
 
+  // One call into the bridge; under the operator-new walk inside the failing window.
+  template <typename Call>
+  auto Bridge(Call call) {
+    if (!m_newWalk) return call();
+    FailingNewWindow window(m_newFailAt);
+    auto result = call();
+    m_newCount = window.Count();
+    return result;
+  }
+
+  // A text of `count` characters, each two bytes in the sim's script escapes: too long to be
+  // converted on the stack, so its conversions allocate and can fail.
+  static std::string LongScriptText() {
+    std::string text;
+    for (std::size_t i = 0; i <= vx::kStackTextBytes / 2; ++i) text += "\\xD6\\xD0";
+    return text;
+  }
+
   std::string Reply(jbyteArray array) {
     if (array == nullptr) {
       return jvm().PendingExceptionClass().empty() ? "null" : "exception pending";
@@ -121,16 +150,17 @@ class FaultWalk : public vx::fakejni::FakeJniTest {
         ("L1=\"" + longText + "\",\"a\";L2=\"\\xCE\\xC4\";L3=\"x\";V=13:\"\\xD6\\xD0\",6:1")
             .c_str());
     jstring s = jvm().NewJStringUtf8("q");
-    const std::string answer =
-        Reply(Java_com_tarnwick_api_NativeAPI_csd(env(), nullptr, s, s, s, s, s));
+    const std::string answer = Reply(
+        Bridge([&] { return Java_com_tarnwick_api_NativeAPI_csd(env(), nullptr, s, s, s, s, s); }));
     env()->DeleteLocalRef(s);
     return answer;
   }
 
   std::string RunOrders() {
     jstring json = jvm().NewJStringUtf8(R"([{"code":"A","volume":1},{}])");
-    const jint code =
-        Java_com_tarnwick_api_NativeAPI_porder(env(), nullptr, json, json, json, json);
+    const jint code = Bridge([&] {
+      return Java_com_tarnwick_api_NativeAPI_porder(env(), nullptr, json, json, json, json);
+    });
     env()->DeleteLocalRef(json);
     return "code " + std::to_string(code);
   }
@@ -143,17 +173,93 @@ class FaultWalk : public vx::fakejni::FakeJniTest {
     vx::ResultCube cube = b.Cube(b.List({"\xD6\xD0", longText.c_str()}), b.List({"b"}),
                                  b.List({"c"}), {b.Text("\xCE\xC4"), RecordBuilder::Fixed(6, 1)});
     vx::VXMSG message{1, 2, 0, 4, 5, 0, &cube};
-    std::thread([&] { vx::CsqDataCallback(&message); }).join();
-    return m_lastMessage;
+    int returned = -1;
+    std::thread([&] { returned = Bridge([&] { return vx::CsqDataCallback(&message); }); }).join();
+    return returned == 0 ? m_lastMessage : "returned " + std::to_string(returned);
   }
 
   std::string RunErrorText() {
     sim.vxsim_script_errstring("\xD6\xD0\xCE\xC4 failed");
-    jstring text = Java_com_tarnwick_api_NativeAPI_geterrstring(env(), nullptr, 1, 1);
+    jstring text =
+        Bridge([&] { return Java_com_tarnwick_api_NativeAPI_geterrstring(env(), nullptr, 1, 1); });
     if (text == nullptr) return "null";
     const std::u16string value = jvm().StringU16(text);
     env()->DeleteLocalRef(text);
     return value == u"\u4E2D\u6587 failed" ? "converted" : "widened";
+  }
+
+  std::string RunGrid() {
+    sim.vxsim_script_grid(("D1=1;D2=1;L=\"" + LongScriptText() + "\";V=13:\"x\"").c_str());
+    jstring s = jvm().NewJStringUtf8("q");
+    const std::string answer =
+        Reply(Bridge([&] { return Java_com_tarnwick_api_NativeAPI_ctr(env(), nullptr, s, s, s); }));
+    env()->DeleteLocalRef(s);
+    return answer;
+  }
+
+  // Texts past the stack's limit, so that their conversion allocates.
+  jstring LongJString() {
+    return jvm().NewJString(std::u16string(vx::kStackTextBytes + 1, u'\u4E2D'));
+  }
+
+  std::string RunCount() {
+    jstring s = LongJString();
+    const std::string answer = Reply(Bridge(
+        [&] { return Java_com_tarnwick_api_NativeAPI_tradedatesnum(env(), nullptr, s, s, s); }));
+    env()->DeleteLocalRef(s);
+    return answer;
+  }
+
+  std::string RunSubscribe() {
+    jstring s = LongJString();
+    jbyteArray reply =
+        Bridge([&] { return Java_com_tarnwick_api_NativeAPI_csq(env(), nullptr, s, s, s); });
+    env()->DeleteLocalRef(s);
+    if (reply == nullptr) return "null";
+    const auto bytes = jvm().Bytes(reply);
+    env()->DeleteLocalRef(reply);
+    return (CodeOf(bytes) == "code 0" ? "no request, " : "a request, ") + CodeOf(bytes, 4);
+  }
+
+  std::string RunProxy() {
+    jstring s = LongJString();
+    const jint code = Bridge([&] {
+      return Java_com_tarnwick_api_NativeAPI_setproxy(env(), nullptr, 1, s, 80, JNI_TRUE, s, s);
+    });
+    env()->DeleteLocalRef(s);
+    return "code " + std::to_string(code);
+  }
+
+  std::string RunLogSink() {
+    const std::string line(vx::kStackTextBytes * 2, 'x');  // longer than a spare line holds
+    const int returned = Bridge([&] { return NativeLogCallBack(line.c_str()); });
+    const auto queued = TakeLogLines();
+    if (returned != 0) return "returned " + std::to_string(returned);
+    return queued.size() == 1 && queued[0] == line ? "queued" : "dropped";
+  }
+
+  std::string RunOnLoad() {
+    const jint version = Bridge([&] { return JNI_OnLoad(jvm().vm(), nullptr); });
+    TakeLogLines();
+    return "version " + std::to_string(version);
+  }
+
+  // The paths the operator-new walk takes: every kind of entry point, each answer allowed
+  // when an allocation throws.
+  std::vector<PathSpec> NewPaths() {
+    return {
+        {"csd", [this] { return RunQuery(); }, {"code 10000003"}, {}},
+        {"ctr", [this] { return RunGrid(); }, {"code 10000003"}, {}},
+        {"tradedatesnum", [this] { return RunCount(); }, {"code 10000003"}, {}},
+        {"csq", [this] { return RunSubscribe(); }, {"no request, code 10000003"}, {}},
+        {"setproxy", [this] { return RunProxy(); }, {"code 10000003"}, {}},
+        // No memory inside the JSON reader is an order list that cannot be read.
+        {"porder", [this] { return RunOrders(); }, {"code 10000003", "code 10000004"}, {}},
+        {"geterrstring", [this] { return RunErrorText(); }, {"null"}, {}},
+        {"csq callback", [this] { return RunCallback(); }, {"not delivered"}, {}},
+        {"log sink", [this] { return RunLogSink(); }, {"dropped"}, {}},
+        {"JNI_OnLoad", [this] { return RunOnLoad(); }, {"version 65538"}, {}},
+    };
   }
 
   std::vector<PathSpec> Paths() {
@@ -177,6 +283,9 @@ class FaultWalk : public vx::fakejni::FakeJniTest {
   VxSimApi sim;
   jobject m_receiver = nullptr;
   std::string m_lastMessage;
+  bool m_newWalk = false;         // Bridge() runs its call inside a FailingNewWindow
+  std::uint64_t m_newFailAt = 0;  // the allocation that window fails; 0: none
+  std::uint64_t m_newCount = 0;   // allocations the last window counted
 };
 
 TEST_F(FaultWalk, EveryFailurePointGivesItsDocumentedAnswer) {
@@ -217,6 +326,44 @@ TEST_F(FaultWalk, EveryFailurePointGivesItsDocumentedAnswer) {
       TakeLogLines();
     }
   }
+  std::printf("%s", table.str().c_str());
+}
+
+// The same walk over the C++ allocator: each allocation the bridge makes with operator new on
+// the calling thread throws std::bad_alloc in turn. Every entry point gives its answer for a
+// failed allocation, nothing escapes, no Java exception is left pending, and the same path
+// works again at once.
+TEST_F(FaultWalk, EveryThrowingOperatorNewGivesTheNoMemoryAnswer) {
+  VX_USE_LOCALE(vx::testlocale::kGbk);
+  std::ostringstream table;
+  table << "path | allocations | failures answered with the no-memory answer\n";
+  int pathsThatFailed = 0;
+  for (const PathSpec& path : NewPaths()) {
+    SCOPED_TRACE(path.name);
+    const std::string healthy = path.run();
+    m_newWalk = true;
+    m_newFailAt = 0;
+    EXPECT_EQ(path.run(), healthy);
+    const std::uint64_t allocations = m_newCount;
+    EXPECT_GT(allocations, 0u) << "the path allocates nothing: the walk would test nothing";
+    int failed = 0;
+    for (std::uint64_t n = 1; n <= allocations; ++n) {
+      m_newFailAt = n;
+      const std::string answer = path.run();
+      failed += answer != healthy;
+      EXPECT_TRUE(answer == healthy || path.allowedUnderFailure.count(answer) != 0)
+          << "allocation " << n << " of " << allocations << " gave " << answer;
+      EXPECT_EQ(jvm().PendingExceptionClass(), "") << "allocation " << n;
+      m_newFailAt = 0;
+      EXPECT_EQ(path.run(), healthy) << "no recovery after allocation " << n;
+      TakeLogLines();
+    }
+    m_newWalk = false;
+    table << path.name << " | " << allocations << " | " << failed << "\n";
+    pathsThatFailed += failed > 0;
+  }
+  // Most lines of the bridge drop a line quietly; these must still have failed somewhere.
+  EXPECT_GE(pathsThatFailed, 7) << table.str();
   std::printf("%s", table.str().c_str());
 }
 

@@ -5,12 +5,15 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <future>
 #include <mutex>
 #include <regex>
 #include <thread>
 
+#include "bridge/loader.h"
 #include "bridge/state.h"
 #include "callback/callbacks.h"
+#include "ctype_locale.h"
 #include "fakejni/fakejni.h"
 #include "log/log_lines.h"
 #include "log/log_thread.h"
@@ -56,6 +59,10 @@ class JavaLog {
     std::lock_guard<std::mutex> guard(m_lock);
     return m_lines;
   }
+  void Clear() {
+    std::lock_guard<std::mutex> guard(m_lock);
+    m_lines.clear();
+  }
 
  private:
   std::mutex m_lock;
@@ -72,6 +79,10 @@ class Lifecycle : public vx::fakejni::FakeJniTest {
     jvm().DefineClass(kApiClass);
     jvm().DefineIntMethod(kApiClass, "logAPICallBack", "([B)I",
                           [this](JNIEnv* env, jobject, const std::vector<jvalue>& args) {
+                            if (args[0].l == nullptr) {
+                              m_log.Add("<null>");
+                              return 0;
+                            }
                             auto bytes = jvm().Bytes(static_cast<jbyteArray>(args[0].l));
                             std::string line(bytes.begin(), bytes.end());
                             m_log.Add(line);
@@ -81,7 +92,10 @@ class Lifecycle : public vx::fakejni::FakeJniTest {
                             return 0;
                           });
     jvm().DefineIntMethod(kApiClass, "dataAPICallBack", "([BI)I",
-                          [](JNIEnv*, jobject, const std::vector<jvalue>&) { return 0; });
+                          [this](JNIEnv*, jobject, const std::vector<jvalue>&) {
+                            ++m_dataCalls;
+                            return 0;
+                          });
     m_receiver = jvm().NewInstance(kApiClass);
     vx::g_logThread.Queue().Clear();
   }
@@ -105,8 +119,17 @@ class Lifecycle : public vx::fakejni::FakeJniTest {
     return false;
   }
 
+  // Waits, with a limit that only catches a hang, until the log thread has ended.
+  static bool LogThreadEnds() {
+    for (int i = 0; i < 20000 && vx::g_logThread.IsStarted(); ++i) {
+      std::this_thread::sleep_for(1ms);
+    }
+    return !vx::g_logThread.IsStarted();
+  }
+
   JavaLog m_log;
   jobject m_receiver = nullptr;
+  std::atomic<int> m_dataCalls{0};
 };
 
 TEST_F(Lifecycle, OnLoadAsksForTheHighestVersionOffered) {
@@ -166,6 +189,36 @@ TEST_F(Lifecycle, SecondSetJniEnvKeepsOneThreadAndTheFirstLibrary) {
             (std::vector<std::string>{"setserverlistdir|/elsewhere", "setcallback|cb"}));
   EXPECT_EQ(jvm().DaemonAttachCount(), 1u);
   EXPECT_EQ(jvm().GlobalRefCount(), 1u);  // the same receiver: no second reference kept
+}
+
+// Two Java threads in their first setJniEnv at once load the library once, and each finds
+// the table resolved. Under ThreadSanitizer this also shows the loader's state is shared
+// without a race.
+TEST_F(Lifecycle, TwoFirstSetJniEnvCallsAtOnceLoadTheLibraryOnce) {
+  jobject receiver = env()->NewGlobalRef(m_receiver);
+  for (int round = 0; round < 20; ++round) {
+    vx::FreeServiceLibrary();
+    const std::uint64_t loads = vx::testing::LibraryLoadCount();
+    std::atomic<int> ready{0};
+    auto caller = [&] {
+      JNIEnv* threadEnv = jvm().AttachAsJavaThread();
+      jstring directory = jvm().NewJStringUtf8(VX_SIM_DIR_DEFAULT);
+      ready.fetch_add(1);
+      while (ready.load() < 2) std::this_thread::yield();
+      Java_com_tarnwick_api_NativeAPI_setJniEnv(threadEnv, receiver, directory);
+      threadEnv->DeleteLocalRef(directory);
+      jvm().DetachJavaThread();
+    };
+    std::thread first(caller), second(caller);
+    first.join();
+    second.join();
+    EXPECT_EQ(vx::testing::LibraryLoadCount(), loads + 1) << "round " << round;
+  }
+  NativeLogCallBack("rounds done");
+  ASSERT_TRUE(m_log.WaitForText("rounds done"));
+  EXPECT_FALSE(Has(m_log.Lines(), " is null.\n"));
+  EXPECT_EQ(jvm().DaemonAttachCount(), 1u);
+  env()->DeleteGlobalRef(receiver);
 }
 
 TEST_F(Lifecycle, ReplacedReceiverReferencesLiveUntilUnload) {
@@ -290,14 +343,143 @@ TEST_F(Lifecycle, LinesWrittenWhileStoppedAreDeliveredAfterARestart) {
   EXPECT_EQ(lines.back(), "while stopped");
 }
 
+// A one-shot gate for the log thread's seams, which are plain functions.
+struct Gate {
+  std::mutex lock;
+  std::condition_variable changed;
+  bool open = false;
+  void Open() {
+    std::lock_guard<std::mutex> guard(lock);
+    open = true;
+    changed.notify_all();
+  }
+  bool Wait() {
+    std::unique_lock<std::mutex> guard(lock);
+    return changed.wait_for(guard, 20s, [this] { return open; });
+  }
+  void Close() {
+    std::lock_guard<std::mutex> guard(lock);
+    open = false;
+  }
+};
+Gate g_threadAtSeam;   // opened by the log thread when it reaches its seam
+Gate g_releaseThread;  // opened to let it go on
+std::atomic<bool> g_releaseBetweenStopSteps{false};
+
+// Lets the held log thread activate the queue and go as far as it can: to its wait on the
+// empty queue, or to its end.
+void ReleaseThreadAndLetItSettle() {
+  g_releaseThread.Open();
+  for (int i = 0; i < 20000; ++i) {
+    if (vx::g_logThread.Queue().HasWaitingConsumer() || !vx::g_logThread.IsStarted()) return;
+    std::this_thread::sleep_for(1ms);
+  }
+}
+
+// Stop's two steps (clear the run flag, deactivate the queue) against the log thread's start
+// (activate the queue, test the flag, wait): the thread's steps run wholly before Stop,
+// between Stop's two steps, or after it. In every order the thread ends and Join returns.
+TEST_F(Lifecycle, StopEndsTheLogThreadWhereverItsStartFalls) {
+  enum Where { kBeforeStop, kBetweenStopSteps, kAfterStop };
+  for (Where where : {kBeforeStop, kBetweenStopSteps, kAfterStop}) {
+    SCOPED_TRACE(where);
+    g_threadAtSeam.Close();
+    g_releaseThread.Close();
+    g_releaseBetweenStopSteps = where == kBetweenStopSteps;
+    vx::testing::SetLogThreadSeams(
+        [] {
+          g_threadAtSeam.Open();
+          g_releaseThread.Wait();
+        },
+        [] {
+          if (g_releaseBetweenStopSteps) ReleaseThreadAndLetItSettle();
+        });
+    SetJniEnv(m_receiver, "/nowhere");
+    EXPECT_TRUE(g_threadAtSeam.Wait()) << "the log thread never reached its seam";
+    if (where == kBeforeStop) ReleaseThreadAndLetItSettle();
+    vx::g_logThread.Stop();
+    if (where == kAfterStop) g_releaseThread.Open();
+    auto joined = std::async(std::launch::async, [] { vx::g_logThread.Join(); });
+    const bool ended = joined.wait_for(20s) == std::future_status::ready;
+    EXPECT_TRUE(ended) << "Join does not return";
+    if (!ended) vx::g_logThread.Queue().SetActive(false);  // wakes the waiter, ends the test
+    joined.wait();
+    vx::testing::SetLogThreadSeams(nullptr, nullptr);
+    EXPECT_FALSE(vx::g_logThread.IsStarted());
+  }
+}
+
+// The unloading thread is not attached: it attaches for the references and detaches again,
+// and no thread is left attached.
+TEST_F(Lifecycle, UnloadFromAnUnattachedThreadLeavesNothingAttached) {
+  SetJniEnv(m_receiver, "/nowhere");
+  m_log.WaitFor(3);
+  std::thread([] { JNI_OnUnload(jvm().vm(), nullptr); }).join();
+  EXPECT_EQ(jvm().GlobalRefCount(), 0u);
+  EXPECT_EQ(jvm().AttachCount(), 2u);  // the log thread and the unloading thread
+  EXPECT_EQ(jvm().DetachCount(), 2u);
+  EXPECT_EQ(jvm().CallCount("AttachCurrentThread") + jvm().CallCount("AttachCurrentThreadAsDaemon"),
+            jvm().CallCount("DetachCurrentThread"));
+  EXPECT_EQ(jvm().AttachedThreadCount(), 0u);
+  EXPECT_EQ(jvm().LeakedThreadCount(), 0u);
+}
+
+// No array for a line: Java gets null for it, the next line follows, nothing stays pending
+// (the fake JVM reports any JNI call made with an exception pending).
+TEST_F(Lifecycle, LineWithoutAnArrayReachesJavaAsNullAndTheNextFollows) {
+  SetJniEnv(m_receiver, "/nowhere");
+  const std::size_t before = m_log.WaitFor(3).size();
+  jvm().FailNth(vx::fakejni::Fn::NewByteArray);
+  NativeLogCallBack("lost");
+  NativeLogCallBack("after");
+  const auto lines = m_log.WaitFor(before + 2);
+  ASSERT_EQ(lines.size(), before + 2);
+  EXPECT_EQ(lines[before], "<null>");
+  EXPECT_EQ(lines[before + 1], "after");
+}
+
+TEST_F(Lifecycle, ServiceLineInGbkReachesJavaAsUtf8) {
+  VX_USE_LOCALE(vx::testlocale::kGbk);
+  SetJniEnv(m_receiver, "/nowhere");
+  const std::size_t before = m_log.WaitFor(3).size();
+  NativeLogCallBack("\xD6\xD0\xCE\xC4 gbk");
+  const auto lines = m_log.WaitFor(before + 1);
+  ASSERT_EQ(lines.size(), before + 1);
+  EXPECT_EQ(lines[before], "\xE4\xB8\xAD\xE6\x96\x87 gbk");
+  JNI_OnUnload(jvm().vm(), nullptr);  // the log thread ends before the locale goes back
+}
+
+// setJniEnv without a VM or without a reference: nothing reaches Java (the log thread ends at
+// once, a callback logs the null), and a later setJniEnv recovers.
+TEST_F(Lifecycle, SetJniEnvWithoutItsVmOrReferenceRecoversOnTheNextCall) {
+  for (vx::fakejni::Fn fault : {vx::fakejni::Fn::GetJavaVM, vx::fakejni::Fn::NewGlobalRef}) {
+    SCOPED_TRACE(fault == vx::fakejni::Fn::GetJavaVM ? "GetJavaVM" : "NewGlobalRef");
+    const std::size_t delivered = m_log.Lines().size();
+    jvm().FailNth(fault);
+    SetJniEnv(m_receiver, "/nowhere");
+    ASSERT_TRUE(LogThreadEnds());
+    vx::VXMSG message{};
+    std::thread([&message] { EXPECT_EQ(vx::CsqDataCallback(&message), 0); }).join();
+    EXPECT_EQ(m_dataCalls.load(), 0);
+    EXPECT_EQ(m_log.Lines().size(), delivered);
+    SetJniEnv(m_receiver, "/nowhere");
+    EXPECT_TRUE(m_log.WaitForText("]:JavaVM or jobject is null.\n"));
+    std::thread([&message] { vx::CsqDataCallback(&message); }).join();
+    EXPECT_EQ(m_dataCalls.exchange(0), 1);
+    JNI_OnUnload(jvm().vm(), nullptr);
+    m_log.Clear();
+    vx::g_logThread.Queue().Clear();
+  }
+}
+
 TEST_F(Lifecycle, LogThreadWithoutItsMethodDropsLines) {
   jvm().DefineClass("com/tarnwick/api/NoLog");
   jvm().DefineIntMethod("com/tarnwick/api/NoLog", "dataAPICallBack", "([BI)I",
                         [](JNIEnv*, jobject, const std::vector<jvalue>&) { return 0; });
   SetJniEnv(jvm().NewInstance("com/tarnwick/api/NoLog"), "/nowhere");
   NativeLogCallBack("dropped");
-  for (int i = 0; i < 200 && vx::g_logThread.Queue().Size() > 0; ++i)
-    std::this_thread::sleep_for(5ms);
+  for (int i = 0; i < 20000 && vx::g_logThread.Queue().Size() > 0; ++i)
+    std::this_thread::sleep_for(1ms);  // a limit that only catches a hang
   EXPECT_EQ(vx::g_logThread.Queue().Size(), 0u);
   EXPECT_TRUE(m_log.Lines().empty());
 }
@@ -353,8 +535,7 @@ TEST_F(Lifecycle, ReceiverWithoutDataMethodSkipsEveryMessage) {
 TEST_F(Lifecycle, LogThreadThatCannotAttachLeavesLinesQueued) {
   jvm().FailNth(vx::fakejni::Fn::AttachCurrentThreadAsDaemon);
   SetJniEnv(m_receiver, "/nowhere");
-  for (int i = 0; i < 400 && vx::g_logThread.IsStarted(); ++i) std::this_thread::sleep_for(5ms);
-  EXPECT_FALSE(vx::g_logThread.IsStarted());
+  EXPECT_TRUE(LogThreadEnds());
   EXPECT_GE(vx::g_logThread.Queue().Size(), 2u);
   // A later setJniEnv starts it again and the lines arrive.
   SetJniEnv(m_receiver, "/nowhere");

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <deque>
 #include <regex>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -196,6 +197,44 @@ TEST(LogLines, BridgeLinesCarryTagTimeStampAndNewline) {
   EXPECT_TRUE(std::regex_match(
       second, std::regex(R"(\[Vx_Debug\]\[[-0-9: ]{19}\]:Catch JNI_VERSION_1_6\n)")))
       << second;
+}
+
+// The formatter has one buffer for the process: lines formatted from many threads at once
+// each come out whole, each thread's in its order.
+TEST(LogLines, ManyThreadsFormattingAtOnceKeepEveryLineWhole) {
+  vxtest::TakeLogLines();
+  constexpr int kThreads = 8;
+  constexpr int kLines = 5000;
+  std::vector<std::thread> writers;
+  for (int t = 0; t < kThreads; ++t) {
+    writers.emplace_back([t] {
+      for (int i = 0; i < kLines; ++i) {
+        vx::logline::MissingEntry(("t" + std::to_string(t) + "#" + std::to_string(i)).c_str());
+      }
+    });
+  }
+  for (auto& writer : writers) writer.join();
+  const auto lines = vxtest::TakeLogLines();
+  ASSERT_EQ(lines.size(), static_cast<std::size_t>(kThreads * kLines));
+  const std::string head = "[Vx_Error][";
+  const std::string digits = "dddd-dd-dd dd:dd:dd";  // d: a digit, else the character
+  const std::string middle = "]:function address of t";
+  std::vector<int> next(kThreads, 0);
+  for (const std::string& line : lines) {
+    ASSERT_GT(line.size(), head.size() + digits.size() + 2) << line;
+    ASSERT_EQ(line.compare(0, head.size(), head), 0) << line;
+    for (std::size_t i = 0; i < digits.size(); ++i) {
+      const char c = line[head.size() + i];
+      ASSERT_TRUE(digits[i] == 'd' ? c >= '0' && c <= '9' : c == digits[i]) << line;
+    }
+    const std::string rest = line.substr(head.size() + digits.size());
+    const std::size_t hash = rest.find('#');
+    ASSERT_TRUE(rest.compare(0, middle.size(), middle) == 0 && hash != std::string::npos) << line;
+    const int t = std::stoi(rest.substr(middle.size(), hash - middle.size()));
+    ASSERT_TRUE(t >= 0 && t < kThreads) << line;
+    ASSERT_EQ(rest, middle + std::to_string(t) + "#" + std::to_string(next[t]) + " is null.\n");
+    ++next[t];
+  }
 }
 
 // The callback lines are put together by hand: the same bytes as the formatter would give.

@@ -13,11 +13,11 @@ import com.tarnwick.api.wire.Cube;
 import com.tarnwick.api.wire.SubscriptionReply;
 import com.tarnwick.api.wire.Value;
 import com.tarnwick.sim.SimControl;
-import java.lang.management.ManagementFactory;
-import java.lang.management.ThreadMXBean;
 import java.nio.charset.StandardCharsets;
 import java.util.Arrays;
+import java.util.Collections;
 import java.util.List;
+import java.util.Set;
 import java.util.concurrent.TimeUnit;
 import java.util.concurrent.atomic.AtomicInteger;
 import java.util.concurrent.atomic.AtomicIntegerArray;
@@ -135,8 +135,7 @@ class CallbackStressTest {
     SimControl.setStreaming(false, 0);
     // Hands the csq callback to the sim.
     assertEquals(0, SubscriptionReply.decode(api.csq("600000.SH", "rt_last", "")).code());
-    ThreadMXBean threads = ManagementFactory.getThreadMXBean();
-    int threadsBefore = threads.getThreadCount();
+    Set<Long> threadsBefore = SimBridge.liveThreadIds();
     long start = System.nanoTime();
 
     assertEquals(0, SimControl.fire(SimControl.CSQ, THREADS, PER_THREAD, "tagwords,tagcube"));
@@ -154,12 +153,9 @@ class CallbackStressTest {
     }
     SimBridge.assertNoSimErrors();
 
-    // Every service thread detached again: the JVM's thread count returns to where it was.
-    long settle = System.nanoTime() + TimeUnit.SECONDS.toNanos(10);
-    while (threads.getThreadCount() != threadsBefore && System.nanoTime() < settle) {
-      Thread.sleep(20);
-    }
-    assertEquals(threadsBefore, threads.getThreadCount(), "live JVM threads");
+    // Every service thread detached again: no thread the stress made is left in the JVM.
+    assertEquals(Collections.emptyList(), SimBridge.newNonDaemonThreads(threadsBefore, 60),
+        "threads left attached");
 
     // Each callback also logged its line; the log thread delivers all of them.
     long logDeadline = System.nanoTime() + TimeUnit.SECONDS.toNanos(60);

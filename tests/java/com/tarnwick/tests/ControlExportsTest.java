@@ -1,6 +1,7 @@
 package com.tarnwick.tests;
 
 import static org.junit.jupiter.api.Assertions.assertEquals;
+import static org.junit.jupiter.api.Assertions.assertFalse;
 import static org.junit.jupiter.api.Assertions.assertTrue;
 
 import com.tarnwick.sim.SimControl;
@@ -11,6 +12,8 @@ import java.util.Collections;
 import java.util.HashMap;
 import java.util.List;
 import java.util.Map;
+import java.util.concurrent.CountDownLatch;
+import java.util.concurrent.TimeUnit;
 import java.util.regex.Matcher;
 import java.util.regex.Pattern;
 import org.junit.jupiter.api.Test;
@@ -92,6 +95,64 @@ class ControlExportsTest extends DefaultSimTest {
       expected.put(t, perThread);
     }
     assertEquals(expected, next, "lines per thread");
+  }
+
+  @Test
+  void logCallbackThatThrowsLosesOnlyItsOwnLine() {
+    assertEquals(0, api.start(""));
+    int mark = log.size();
+    api.setLogListener(bytes -> {
+      if (new String(bytes, StandardCharsets.UTF_8).equals("throw here")) {
+        throw new IllegalStateException("log listener broke");
+      }
+      log.onLog(bytes);
+    });
+    try {
+      assertEquals(0, SimControl.emitLogRaw("throw here".getBytes(StandardCharsets.UTF_8), 1, 0));
+      assertEquals(0, SimControl.emitLogRaw("next".getBytes(StandardCharsets.UTF_8), 1, 0));
+      int next = log.await(Pattern.compile("next"), mark);
+      assertFalse(log.lines().subList(mark, next).contains("throw here"));
+    } finally {
+      api.setLogListener(log);
+    }
+  }
+
+  @Test
+  void producersNeverWaitForJava() throws Exception {
+    assertEquals(0, api.start(""));
+    int lines = 10_000;
+    CountDownLatch held = new CountDownLatch(1);
+    CountDownLatch release = new CountDownLatch(1);
+    int mark = log.size();
+    api.setLogListener(bytes -> {
+      held.countDown();
+      try {
+        release.await();
+      } catch (InterruptedException e) {
+        Thread.currentThread().interrupt();
+      }
+      log.onLog(bytes);
+    });
+    try {
+      // The first line holds logAPICallBack; all the others must still be queued without
+      // their producer waiting.
+      assertEquals(0, SimControl.emitLogRaw("hold".getBytes(StandardCharsets.UTF_8), 1, 0));
+      assertTrue(held.await(LogCollector.WAIT_SECONDS, TimeUnit.SECONDS));
+      Thread producer = new Thread(() -> SimControl.emitLog(
+          "p %d".getBytes(StandardCharsets.UTF_8), lines, 0));
+      producer.start();
+      producer.join(TimeUnit.SECONDS.toMillis(60)); // a hang-only limit
+      assertFalse(producer.isAlive(), "a producer waited for Java");
+    } finally {
+      release.countDown();
+      api.setLogListener(log);
+    }
+    int hold = log.await(Pattern.compile("hold"), mark);
+    log.awaitSize(hold + 1 + lines);
+    List<String> arrived = log.lines().subList(hold + 1, hold + 1 + lines);
+    for (int i = 0; i < lines; i++) {
+      assertEquals("p " + i, arrived.get(i));
+    }
   }
 
   @Test

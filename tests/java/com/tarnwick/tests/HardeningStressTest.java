@@ -19,11 +19,10 @@ import com.tarnwick.api.wire.ResultBuffer;
 import com.tarnwick.api.wire.SubscriptionReply;
 import com.tarnwick.api.wire.Value;
 import com.tarnwick.sim.SimControl;
-import java.lang.management.ManagementFactory;
-import java.lang.management.ThreadMXBean;
 import java.nio.charset.StandardCharsets;
 import java.util.ArrayList;
 import java.util.Arrays;
+import java.util.Collections;
 import java.util.HashMap;
 import java.util.List;
 import java.util.Map;
@@ -76,7 +75,7 @@ class HardeningStressTest {
   private static final long FIRING_SECONDS = 120;
   private static final long JOIN_SECONDS = 30;
   private static final long LOG_SECONDS = 60;
-  private static final long SETTLE_SECONDS = 10;
+  private static final long SETTLE_SECONDS = 60;
 
   private static final List<String> THIRD = Arrays.asList("thread", "seq", "tag", "blob");
 
@@ -424,8 +423,7 @@ class HardeningStressTest {
     SimBridge.assertNoSimErrors();
     SimControl.clearCalls();
 
-    ThreadMXBean threadBean = ManagementFactory.getThreadMXBean();
-    int threadsBefore = threadBean.getThreadCount();
+    Set<Long> threadsBefore = SimBridge.liveThreadIds();
     long start = System.nanoTime();
 
     List<Thread> threads = new ArrayList<>();
@@ -510,11 +508,7 @@ class HardeningStressTest {
     }
 
     // Every service thread left the JVM again.
-    long settle = System.nanoTime() + TimeUnit.SECONDS.toNanos(SETTLE_SECONDS);
-    while (threadBean.getThreadCount() != threadsBefore && System.nanoTime() < settle) {
-      Thread.sleep(20);
-    }
-    int threadsAfter = threadBean.getThreadCount();
+    List<String> threadsLeft = SimBridge.newNonDaemonThreads(threadsBefore, SETTLE_SECONDS);
 
     Map<String, Integer> calls = new TreeMap<>();
     int callCount = 0;
@@ -529,7 +523,7 @@ class HardeningStressTest {
     System.out.println("stress: messages sent=" + sent.get() + " received=" + checker.received.get()
         + " lines sent=" + linesSent + " received=" + lines.stressLines.get()
         + " recv-lines=" + totalOf(lines.receivedLines) + " calls=" + callCount + " (" + loops
-        + " loops) threads before=" + threadsBefore + " after=" + threadsAfter + " in "
+        + " loops) threads left=" + threadsLeft + " in "
         + firedMillis + " ms");
 
     assertNull(fireProblems.first.get(), "firing");
@@ -553,7 +547,7 @@ class HardeningStressTest {
       assertEquals(PER_KIND, lines.receivedLines.get(kind), "\"recv\" lines of kind " + kind);
     }
 
-    assertEquals(threadsBefore, threadsAfter, "live JVM threads");
+    assertEquals(Collections.emptyList(), threadsLeft, "threads left attached");
 
     // Each call reached the service once; each record came back; nothing else went wrong.
     Map<String, Integer> seenBySim = new TreeMap<>();

@@ -224,6 +224,37 @@ class SubscriptionTest {
         Hex.of(deliveries.get(4).message));
   }
 
+  /**
+   * A dataAPICallBack that throws, on the Java thread inside csq and on a service thread: the
+   * bridge clears and logs the exception, csq still returns its reply, and the next message
+   * is delivered.
+   */
+  @Test
+  void dataCallbackThatThrowsIsClearedOnEitherThread() {
+    int mark = log.size();
+    api.setDataListener((message, kind) -> {
+      throw new IllegalStateException("data listener broke");
+    });
+    try {
+      assertEquals(0, SimControl.fireInsideNext("csq", 1, "w1=1"));
+      SubscriptionReply reply = SubscriptionReply.decode(api.csq("a", "b", "c"));
+      assertEquals(0, reply.code());
+      mark = log.await(THREW_CSQ, mark) + 1;
+      assertEquals(0, SimControl.fire(SimControl.CSQ, 1, 1, "w1=2"));
+      assertEquals(1, SimControl.fireWait());
+      log.await(THREW_CSQ, mark);
+    } finally {
+      api.setDataListener(data);
+    }
+    assertEquals(0, SimControl.fireInsideNext("csq", 1, "w1=3"));
+    assertEquals(0, SubscriptionReply.decode(api.csq("a", "b", "c")).code());
+    List<DataCollector.Delivery> after = data.await(d -> true, 1);
+    assertEquals(3, CallbackMessage.decode(after.get(0).message).word1());
+  }
+
+  private static final java.util.regex.Pattern THREW_CSQ =
+      LogLines.error("dataAPICallBack threw an exception (kind 1); cleared.");
+
   @Test
   void defaultModeStreamsQuotesUntilCancelled() throws Exception {
     SimControl.setStreaming(true, 20);
