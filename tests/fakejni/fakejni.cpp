@@ -404,14 +404,16 @@ void NTAPI WatchAtThreadDetach(PVOID, DWORD reason, PVOID) {
 bool StillAttachedNatively(const ThreadWatch& watch);
 
 // A pthread key whose destructor puts the watch back while the thread is still attached, for
-// as many rounds as the system allows, so that other keys' destructors run first.
+// a round or two, so that the destructors of other keys (set once) run first.
 pthread_key_t WatchKey() {
   static const pthread_key_t key = [] {
     pthread_key_t made;
     if (pthread_key_create(&made, [](void* value) {
           auto* watch = static_cast<ThreadWatch*>(value);
-          if (++watch->rounds < PTHREAD_DESTRUCTOR_ITERATIONS && StillAttachedNatively(*watch) &&
-              pthread_setspecific(WatchKey(), watch) == 0) {
+          // Done by the second-last round: ThreadSanitizer's runtime ends the thread in the
+          // last one.
+          if (++watch->rounds < PTHREAD_DESTRUCTOR_ITERATIONS - 1 &&
+              StillAttachedNatively(*watch) && pthread_setspecific(WatchKey(), watch) == 0) {
             return;
           }
           delete watch;
