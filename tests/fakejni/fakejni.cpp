@@ -1969,6 +1969,41 @@ jobject NewHelperObject(detail::Vm& vm, const char* function, detail::Obj* o) {
 
 }  // namespace
 
+std::size_t FakeJvm::EnterNativeMethod() {
+  detail::InsideVm inside;  // not the bridge's allocations
+  std::lock_guard<std::mutex> lock(vm_->mu);
+  ThreadState* ts = vm_->Current();
+  if (ts == nullptr) {
+    vm_->Error("fakejni::EnterNativeMethod", "calling thread is not attached", nullptr);
+    return 0;
+  }
+  ts->frames.emplace_back();
+  ts->frames.back().capacity = 16;
+  const std::size_t saved_floor = ts->floor;
+  ts->floor = ts->frames.size();
+  return saved_floor;
+}
+
+jobject FakeJvm::LeaveNativeMethod(std::size_t entered, jobject result) {
+  detail::InsideVm inside;  // not the bridge's allocations
+  std::lock_guard<std::mutex> lock(vm_->mu);
+  ThreadState* ts = vm_->Current();
+  if (ts == nullptr || entered == 0) return nullptr;
+  if (ts->pending != nullptr) {
+    vm_->Error("fakejni::LeaveNativeMethod", "native method returned with an exception pending",
+               ts);
+  }
+  detail::Obj* o = nullptr;
+  if (!vm_->Resolve("fakejni::LeaveNativeMethod", ts, result, o)) o = nullptr;
+  if (o != nullptr) vm_->Ref(o);  // kept alive across the pop
+  while (ts->frames.size() >= ts->floor && ts->frames.size() > 1) vm_->PopFrame(*ts);
+  ts->floor = entered;
+  if (o == nullptr) return nullptr;
+  jobject local = vm_->NewLocal(*ts, o, "fakejni::LeaveNativeMethod", false);
+  vm_->Unref(o);
+  return local;
+}
+
 jobject FakeJvm::NewInstance(const std::string& class_name) {
   std::lock_guard<std::mutex> lock(vm_->mu);
   detail::ClassInfo* cls = vm_->FindClassInfo(class_name);

@@ -33,6 +33,8 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <type_traits>
+#include <utility>
 #include <vector>
 
 namespace vx::fakejni {
@@ -138,6 +140,14 @@ class FakeJvm {
   jstring NewJStringUtf8(std::string_view utf8);
   jbyteArray NewJByteArray(const std::vector<std::uint8_t>& bytes);
 
+  // --- Native methods, called as the JVM calls them (see AsNative) ---
+  // Enters a native method on the calling (attached) thread: a local frame of its own (16
+  // refs), which it cannot pop. Returns what LeaveNativeMethod needs.
+  std::size_t EnterNativeMethod();
+  // Leaves it: records an error when an exception is pending, pops the method's frames and
+  // returns `result` (a reference the method returned) as a local ref of the caller's frame.
+  jobject LeaveNativeMethod(std::size_t entered, jobject result);
+
   // --- Reading objects from any thread (an invalid ref records an error and gives {}) ---
   std::vector<std::uint8_t> Bytes(jbyteArray array);
   std::u16string StringU16(jstring text);
@@ -205,6 +215,34 @@ class FakeJniTest : public ::testing::Test {
  private:
   JNIEnv* env_ = nullptr;
 };
+
+// A native method as the JVM calls it: AsNative(&Java_..._csd)(env, self, args...) runs it in
+// a local frame of its own, popped on return (a returned reference survives in the caller's
+// frame), and records an error when it returns with a Java exception pending.
+template <typename R, typename... P>
+struct NativeMethod {
+  R(JNICALL* function)(JNIEnv*, P...);
+  template <typename... A>
+  R operator()(JNIEnv* env, A&&... args) const {
+    FakeJvm& jvm = FakeJvm::Shared();
+    const std::size_t entered = jvm.EnterNativeMethod();
+    if constexpr (std::is_void_v<R>) {
+      function(env, std::forward<A>(args)...);
+      jvm.LeaveNativeMethod(entered, nullptr);
+    } else if constexpr (std::is_pointer_v<R>) {
+      R result = function(env, std::forward<A>(args)...);
+      return static_cast<R>(jvm.LeaveNativeMethod(entered, result));
+    } else {
+      R result = function(env, std::forward<A>(args)...);
+      jvm.LeaveNativeMethod(entered, nullptr);
+      return result;
+    }
+  }
+};
+template <typename R, typename... P>
+NativeMethod<R, P...> AsNative(R(JNICALL* function)(JNIEnv*, P...)) {
+  return {function};
+}
 
 // True while the calling thread runs inside a JNI function of the fake VM (a Java method
 // handler included): for fault injection that must hit the bridge's own code only.

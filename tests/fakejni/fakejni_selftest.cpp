@@ -219,6 +219,27 @@ TEST_F(FakeJvmTest, LocalFramesFreeTheirRefsAndKeepTheResult) {
   EXPECT_TRUE(Contains(jvm_.TakeErrors(), "PopLocalFrame without a matching PushLocalFrame"));
 }
 
+jbyteArray JNICALL NativeThatThrows(JNIEnv* env, jobject, jint length) {
+  env->NewByteArray(3);  // a local of the method's own frame
+  jbyteArray kept = env->NewByteArray(length);
+  FakeJvm::ThrowJava(env, "java/lang/IllegalStateException", "left pending");
+  return kept;
+}
+
+// AsNative runs a native method in a frame of its own and checks how it returns.
+TEST(NativeMethod, RunsInItsOwnFrameAndMustNotReturnWithAnExceptionPending) {
+  FakeJvm& jvm = FakeJvm::Shared();
+  jvm.Reset();
+  JNIEnv* env = jvm.AttachAsJavaThread();
+  jbyteArray kept = AsNative(&NativeThatThrows)(env, nullptr, 2);
+  EXPECT_EQ(jvm.LocalRefCount(), 1u);  // the other local went with the method's frame
+  jvm.ClearPendingException();
+  EXPECT_EQ(env->GetArrayLength(kept), 2);
+  EXPECT_TRUE(Contains(jvm.TakeErrors(), "native method returned with an exception pending"));
+  jvm.DetachJavaThread();
+  jvm.Reset();
+}
+
 TEST_F(FakeJvmTest, MoreLocalsThanTheCapacityAreReported) {
   std::vector<jbyteArray> arrays;
   for (int i = 0; i < 16; ++i) arrays.push_back(env_->NewByteArray(1));

@@ -59,7 +59,8 @@ JNIEXPORT jint JNICALL Java_com_tarnwick_api_NativeAPI_pctransfer(JNIEnv*, jobje
 namespace vxtest {
 namespace {
 
-#define API(name) Java_com_tarnwick_api_NativeAPI_##name
+// Each call as the JVM makes it: a local frame of its own, no exception pending on return.
+#define API(name) ::vx::fakejni::AsNative(&Java_com_tarnwick_api_NativeAPI_##name)
 
 std::vector<std::uint8_t> Header16(std::int32_t first, std::int32_t second = 0) {
   std::vector<std::uint8_t> out(16, 0);

@@ -150,8 +150,10 @@ class FaultWalk : public vx::fakejni::FakeJniTest {
         ("L1=\"" + longText + "\",\"a\";L2=\"\\xCE\\xC4\";L3=\"x\";V=13:\"\\xD6\\xD0\",6:1")
             .c_str());
     jstring s = jvm().NewJStringUtf8("q");
-    const std::string answer = Reply(
-        Bridge([&] { return Java_com_tarnwick_api_NativeAPI_csd(env(), nullptr, s, s, s, s, s); }));
+    const std::string answer = Reply(Bridge([&] {
+      return vx::fakejni::AsNative(&Java_com_tarnwick_api_NativeAPI_csd)(env(), nullptr, s, s, s, s,
+                                                                         s);
+    }));
     env()->DeleteLocalRef(s);
     return answer;
   }
@@ -159,7 +161,8 @@ class FaultWalk : public vx::fakejni::FakeJniTest {
   std::string RunOrders() {
     jstring json = jvm().NewJStringUtf8(R"([{"code":"A","volume":1},{}])");
     const jint code = Bridge([&] {
-      return Java_com_tarnwick_api_NativeAPI_porder(env(), nullptr, json, json, json, json);
+      return vx::fakejni::AsNative(&Java_com_tarnwick_api_NativeAPI_porder)(env(), nullptr, json,
+                                                                            json, json, json);
     });
     env()->DeleteLocalRef(json);
     return "code " + std::to_string(code);
@@ -180,8 +183,10 @@ class FaultWalk : public vx::fakejni::FakeJniTest {
 
   std::string RunErrorText() {
     sim.vxsim_script_errstring("\xD6\xD0\xCE\xC4 failed");
-    jstring text =
-        Bridge([&] { return Java_com_tarnwick_api_NativeAPI_geterrstring(env(), nullptr, 1, 1); });
+    jstring text = Bridge([&] {
+      return vx::fakejni::AsNative(&Java_com_tarnwick_api_NativeAPI_geterrstring)(env(), nullptr, 1,
+                                                                                  1);
+    });
     if (text == nullptr) return "null";
     const std::u16string value = jvm().StringU16(text);
     env()->DeleteLocalRef(text);
@@ -191,8 +196,9 @@ class FaultWalk : public vx::fakejni::FakeJniTest {
   std::string RunGrid() {
     sim.vxsim_script_grid(("D1=1;D2=1;L=\"" + LongScriptText() + "\";V=13:\"x\"").c_str());
     jstring s = jvm().NewJStringUtf8("q");
-    const std::string answer =
-        Reply(Bridge([&] { return Java_com_tarnwick_api_NativeAPI_ctr(env(), nullptr, s, s, s); }));
+    const std::string answer = Reply(Bridge([&] {
+      return vx::fakejni::AsNative(&Java_com_tarnwick_api_NativeAPI_ctr)(env(), nullptr, s, s, s);
+    }));
     env()->DeleteLocalRef(s);
     return answer;
   }
@@ -204,16 +210,19 @@ class FaultWalk : public vx::fakejni::FakeJniTest {
 
   std::string RunCount() {
     jstring s = LongJString();
-    const std::string answer = Reply(Bridge(
-        [&] { return Java_com_tarnwick_api_NativeAPI_tradedatesnum(env(), nullptr, s, s, s); }));
+    const std::string answer = Reply(Bridge([&] {
+      return vx::fakejni::AsNative(&Java_com_tarnwick_api_NativeAPI_tradedatesnum)(env(), nullptr,
+                                                                                   s, s, s);
+    }));
     env()->DeleteLocalRef(s);
     return answer;
   }
 
   std::string RunSubscribe() {
     jstring s = LongJString();
-    jbyteArray reply =
-        Bridge([&] { return Java_com_tarnwick_api_NativeAPI_csq(env(), nullptr, s, s, s); });
+    jbyteArray reply = Bridge([&] {
+      return vx::fakejni::AsNative(&Java_com_tarnwick_api_NativeAPI_csq)(env(), nullptr, s, s, s);
+    });
     env()->DeleteLocalRef(s);
     if (reply == nullptr) return "null";
     const auto bytes = jvm().Bytes(reply);
@@ -224,7 +233,8 @@ class FaultWalk : public vx::fakejni::FakeJniTest {
   std::string RunProxy() {
     jstring s = LongJString();
     const jint code = Bridge([&] {
-      return Java_com_tarnwick_api_NativeAPI_setproxy(env(), nullptr, 1, s, 80, JNI_TRUE, s, s);
+      return vx::fakejni::AsNative(&Java_com_tarnwick_api_NativeAPI_setproxy)(env(), nullptr, 1, s,
+                                                                              80, JNI_TRUE, s, s);
     });
     env()->DeleteLocalRef(s);
     return "code " + std::to_string(code);
