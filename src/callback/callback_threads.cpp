@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 
 #include "bridge/state.h"
@@ -21,6 +22,20 @@ std::atomic<bool> g_modeClaimed{false};
 // Numbers the names of the threads attached in attached mode.
 std::atomic<unsigned> g_attachedThreads{0};
 std::atomic<bool> g_failHook{false};
+// Set once exit() has begun. After System.exit the JVM is gone but the threads it attached
+// still count as attached, and any JNI call from them (a detach too) blocks for good. A
+// service library that stops its threads while the process exits would then wait for ever.
+std::atomic<bool> g_processExiting{false};
+std::atomic<bool> g_exitWatched{false};
+
+void MarkProcessExiting() { g_processExiting.store(true); }
+
+// Registered on the first attach of attached mode, which comes after the service library
+// was loaded: exit handlers run in reverse order, so this one runs before the library's
+// own (static destructors included). From a shared library, atexit runs at dlclose too.
+void WatchProcessExit() {
+  if (!g_exitWatched.exchange(true)) std::atexit(&MarkProcessExiting);
+}
 
 constexpr char16_t kPerMessageValue[] = u"perMessage";
 constexpr char16_t kAttachedValue[] = u"attached";
@@ -29,7 +44,7 @@ constexpr char16_t kAttachedValue[] = u"attached";
 // attached mode. It is detached only if it is still attached.
 void DetachEndingThread() {
   JavaVM* vm = g_jvm.load();
-  if (vm == nullptr) return;
+  if (vm == nullptr || g_processExiting.load()) return;
   JNIEnv* env = nullptr;
   if (vm->GetEnv(reinterpret_cast<void**>(&env), JNI_VERSION_1_2) == JNI_OK) {
     vm->DetachCurrentThread();
@@ -105,10 +120,13 @@ DeliveryEnv::DeliveryEnv(JavaVM* vm) : m_vm(vm) {
     m_env = m_perMessage.emplace(vm).env();
     return;
   }
+  // A thread of the process's exit: the JVM may be gone (see g_processExiting).
+  if (g_processExiting.load()) return;
   if (vm->GetEnv(reinterpret_cast<void**>(&m_env), JNI_VERSION_1_2) == JNI_OK && m_env != nullptr) {
     return;
   }
   m_env = nullptr;
+  WatchProcessExit();
   // Named in attach order; a failed attach leaves a gap in the numbers.
   char name[32];
   std::snprintf(name, sizeof name, "veltrix-callback-%u", g_attachedThreads.fetch_add(1) + 1);
