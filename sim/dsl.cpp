@@ -293,6 +293,8 @@ void ParseMessageHeader(Cursor& in, MessageModel& model) {
       model.tagWords = true;
     } else if (flag == "tagcube") {
       model.tagCube = true;
+    } else if (flag == "linger") {
+      model.linger = true;
     } else {
       std::int32_t* word = flag == "w1"    ? &model.word1
                            : flag == "w2"  ? &model.word2

@@ -23,6 +23,7 @@ struct MessageModel {
   std::int32_t word5 = 0;
   bool tagWords = false;
   bool tagCube = false;
+  bool linger = false;              // firing threads stay alive after their messages
   std::optional<RecordModel> data;  // a cube
 };
 

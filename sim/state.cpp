@@ -140,6 +140,11 @@ void State::StopStreams() {
 
 void State::Shutdown() {
   StopStreams();
+  {
+    std::lock_guard<std::mutex> lock(m_lingerMutex);
+    ++m_lingerGeneration;
+  }
+  m_lingerWake.notify_all();
   std::vector<std::thread> threads;
   {
     std::lock_guard<std::mutex> lock(m_mutex);
@@ -619,15 +624,25 @@ int State::Fire(int kind, int threads, int perThread, const MessageModel& messag
   }
   auto gate = std::make_shared<Gate>();
   auto shared = std::make_shared<const MessageModel>(message);
+  // Lingering threads end at the first Shutdown after this call.
+  std::uint64_t generation = 0;
+  {
+    std::lock_guard<std::mutex> lock(m_lingerMutex);
+    generation = m_lingerGeneration;
+  }
   std::vector<std::thread> started;
   int result = 0;
   try {
     for (int thread = 0; thread < threads; ++thread) {
-      started.emplace_back([this, gate, shared, callback, context, thread, perThread] {
+      started.emplace_back([this, gate, shared, callback, context, thread, perThread, generation] {
         gate->Wait();
         for (int sequence = 0; sequence < perThread; ++sequence) {
           SendMessage(callback, *shared, thread, sequence, context.c_str());
           ++m_fired;
+        }
+        if (shared->linger) {
+          std::unique_lock<std::mutex> lock(m_lingerMutex);
+          m_lingerWake.wait(lock, [&] { return m_lingerGeneration != generation; });
         }
       });
     }

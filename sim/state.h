@@ -195,6 +195,10 @@ class State {
   std::vector<std::thread> m_fireThreads;
   std::vector<std::thread> m_leftovers;  // threads that could not join themselves
   std::atomic<int> m_fired{0};
+  // Lingering firing threads wait for the generation to change (Shutdown changes it).
+  std::mutex m_lingerMutex;
+  std::condition_variable m_lingerWake;
+  std::uint64_t m_lingerGeneration = 0;
   std::atomic<int> m_activeStreams{0};
 };
 

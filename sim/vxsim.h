@@ -170,6 +170,8 @@
  *                L1="t<t>";L2="s<s>";L3="thread","seq","tag","blob";
  *                V=6:<t>,6:<s>,13:"t<t>s<s>",14:"<bytes>"
  *                where the blob holds s % 7 bytes, byte i = (t * 31 + s + i) & 0xFF.
+ *            | "linger"                   (vxsim_fire with threads) each firing thread stays
+ *                alive after its messages until the next vxsim_reset or the library's unload
  * Every message gets a record of its own, freed when the callback returns.
  *
  * ---- Call log ----

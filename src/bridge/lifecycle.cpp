@@ -9,6 +9,7 @@
 #include "bridge/function_table.h"
 #include "bridge/loader.h"
 #include "bridge/state.h"
+#include "callback/callback_threads.h"
 #include "callback/callbacks.h"
 #include "log/log_lines.h"
 #include "log/log_thread.h"
@@ -154,6 +155,9 @@ void SetJniEnv(JNIEnv* env, jobject self, jstring directory) {
   // 3: the log thread (no effect while it runs).
   vx::g_logThread.Start();
 
+  // How service threads are attached for deliveries: read on the first call only.
+  vx::ConfigureCallbackThreads(env);
+
   // 4-5: the service library, once; the server list directory.
   // Windows loads from the UTF-16 form, which keeps what the ANSI code page lacks.
   const std::string nativeDirectory = vx::JStringToNative(env, directory);
@@ -171,6 +175,9 @@ void OnUnload() {
   // A line that cannot be written must not keep the rest from running.
   Guarded([] { vx::logline::OnUnloadStartup(); });
   vx::FreeServiceLibrary();
+  // No thread exit may run this library's code once it is gone. Service threads still
+  // attached then stay attached: the JVM keeps their Thread objects.
+  vx::ReleaseCallbackThreads();
   vx::g_logThread.Stop();
   vx::g_logThread.Join();
 

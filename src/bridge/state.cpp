@@ -1,5 +1,7 @@
 #include "bridge/state.h"
 
+#include "callback/callback_threads.h"
+
 namespace vx {
 
 std::atomic<JavaVM*> g_jvm{nullptr};
@@ -14,6 +16,7 @@ void ResetBridgeState() {
   g_callbackTarget.store(nullptr);  // its record stays with its owner until unload
   g_hServiceLib.store(nullptr);
   ClearFunctionTable();
+  ReleaseCallbackThreads();
 }
 }  // namespace testing
 

@@ -2,6 +2,7 @@
 
 #include "bridge/boundary.h"
 #include "bridge/state.h"
+#include "callback/callback_threads.h"
 #include "log/log_lines.h"
 #include "marshal/alloc.h"
 #include "marshal/jni_util.h"
@@ -101,26 +102,24 @@ void DeliverMessage(const VXMSG* message, jint kind) {
 
   // A thread that is attached already (a Java thread calling back synchronously, or one
   // another library attached) is used as it is and never detached here.
-  ScopedAttach attach(vm);
-  JNIEnv* env = attach.env();
+  DeliveryEnv attachment(vm);
+  JNIEnv* env = attachment.get();
   if (env == nullptr) {
     logline::EnvIsNull();
     return;
   }
 
-  {
-    // Every local reference made here is gone before the thread leaves: a service thread
-    // that stays attached must not pile them up.
-    jmethodID method = DataMethodOf(env, callbackObject);
-    if (method == nullptr) {
-      logline::CallbackMethodMissing();
-    } else {
-      LocalRef<jbyteArray> bytes(env, BuildCallbackMessage(env, message));
-      if (!bytes) ClearPendingException(env);  // no array: Java receives null
-      CallJavaIntMethod(env, callbackObject, method, bytes.get(), kind);
-      if (ClearPendingException(env)) logline::CallbackThrew(kind);
-    }
+  // Every local reference made here is gone before the delivery ends: a service thread
+  // that stays attached must not pile them up.
+  jmethodID method = DataMethodOf(env, callbackObject);
+  if (method == nullptr) {
+    logline::CallbackMethodMissing();
+    return;
   }
+  LocalRef<jbyteArray> bytes(env, BuildCallbackMessage(env, message));
+  if (!bytes) ClearPendingException(env);  // no array: Java receives null
+  CallJavaIntMethod(env, callbackObject, method, bytes.get(), kind);
+  if (ClearPendingException(env)) logline::CallbackThrew(kind);
 }
 
 int MainCallback(VXMSG* message) { return Receive(message, kKindMain); }

@@ -22,8 +22,9 @@ int CsqDataCallback(VXMSG* message);
 int CstDataCallback(VXMSG* message);
 int CnqDataCallback(VXMSG* message);
 
-// Attaches the calling thread if it is not attached yet, calls dataAPICallBack with the
-// message and the kind, and detaches only what it attached.
+// Attaches the calling thread if it is not attached yet (see callback_threads.h), calls
+// dataAPICallBack with the message and the kind, and detaches only what it attached for
+// this delivery.
 void DeliverMessage(const VXMSG* message, jint kind);
 
 // New local byte[] with the callback message for `message` (null message: 10000007).

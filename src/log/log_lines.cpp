@@ -104,6 +104,13 @@ void OrderAllocFail(int count) {
   g_logThread.WriteLog("[Vx_Error][%s]:new %d size pOrderInfo fail\n", VX_NOW, count);
 }
 
+void UnknownCallbackThreads(const char* value) {
+  g_logThread.WriteLog(
+      "[Vx_Error][%s]:unknown veltrix.callbackThreads value \"%s\"; callbacks attach per "
+      "message.\n",
+      VX_NOW, value);
+}
+
 #undef VX_NOW
 
 }  // namespace vx::logline

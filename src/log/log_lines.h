@@ -22,5 +22,7 @@ void CallbackThrew(int kind);     // dataAPICallBack threw; cleared
 void JsonParseError(const char* json);
 void JsonParamError(const char* json);
 void OrderAllocFail(int count);
+// veltrix.callbackThreads holds a value other than perMessage and attached.
+void UnknownCallbackThreads(const char* value);
 
 }  // namespace vx::logline

@@ -4,6 +4,15 @@
 #include "jni_slots.h"
 
 #if defined(__MINGW32__)
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+#else
+#include <limits.h>
 #include <pthread.h>
 #endif
 
@@ -133,6 +142,8 @@ struct Method {
   std::string sig;
   std::vector<std::string> arg_types;  // one JNI type descriptor per argument
   IntMethod fn;
+  bool is_static = false;
+  StaticObjectMethod object_fn;  // static methods returning an object
 };
 
 struct ClassInfo {
@@ -227,7 +238,7 @@ std::string Hex(const void* p) {
 }
 
 // Parses "(args)I" into argument type descriptors; false when malformed or not int-returning.
-bool ParseIntSignature(const std::string& sig, std::vector<std::string>& args) {
+bool ParseSignature(const std::string& sig, std::vector<std::string>& args, std::string& ret) {
   args.clear();
   if (sig.size() < 3 || sig[0] != '(') return false;
   std::size_t i = 1;
@@ -246,7 +257,20 @@ bool ParseIntSignature(const std::string& sig, std::vector<std::string>& args) {
     }
     args.push_back(sig.substr(start, i - start));
   }
-  return i + 2 == sig.size() && sig[i] == ')' && sig[i + 1] == 'I';
+  if (i >= sig.size() || sig[i] != ')') return false;
+  ret = sig.substr(i + 1);
+  return !ret.empty();
+}
+
+bool ParseIntSignature(const std::string& sig, std::vector<std::string>& args) {
+  std::string ret;
+  return ParseSignature(sig, args, ret) && ret == "I";
+}
+
+bool ParseObjectSignature(const std::string& sig, std::vector<std::string>& args) {
+  std::string ret;
+  return ParseSignature(sig, args, ret) && ret.size() > 2 && ret[0] == 'L' && ret.back() == ';' &&
+         ret.find(';') == ret.size() - 1;
 }
 
 }  // namespace
@@ -286,6 +310,7 @@ struct Vm {
   std::uint64_t detaches = 0;
   std::uint64_t leaks = 0;
   std::uint64_t locals_freed_at_detach = 0;
+  std::vector<std::string> attach_names;
   std::size_t max_peak = 0;
 
   // --- all below: called with `mu` held ---
@@ -336,6 +361,7 @@ Registry& Reg() {
 // cleaned up and recorded as a leak.
 struct ThreadWatch {
   std::vector<std::pair<Vm*, std::uint64_t>> vms;
+  int rounds = 0;  // destructor rounds seen (POSIX)
   ~ThreadWatch();
   void Add(Vm* vm) {
     for (const auto& entry : vms) {
@@ -345,31 +371,71 @@ struct ThreadWatch {
   }
 };
 
+// A thread's watch must see the thread after every other thread-exit hook has run: a JNI
+// library may detach a thread it attached from its own pthread key destructor or FLS
+// callback, and HotSpot allows that (its own thread key hands the thread back for it).
 #if defined(__MINGW32__)
-// Found through a pthread key rather than held in a thread_local object: with MinGW-w64
-// (emulated TLS, winpthreads) a thread's thread_local storage is freed before the destructors
-// of its thread_local objects run, so ~ThreadWatch would read freed memory. A key's value is
-// ours to free, after everything else.
+// With MinGW-w64 a pthread key destructor runs when the thread function returns, before the
+// FLS callbacks of ExitThread, and thread_local storage is freed before the destructors of
+// thread_local objects run. The watch therefore lives in a Win32 TLS slot and is checked by
+// a TLS callback on DLL_THREAD_DETACH, which comes after the FLS callbacks.
+DWORD WatchSlot() {
+  static const DWORD slot = [] {
+    const DWORD made = ::TlsAlloc();
+    if (made == TLS_OUT_OF_INDEXES) std::abort();
+    return made;
+  }();
+  return slot;
+}
+
 ThreadWatch& Watch() {
-  static pthread_key_t key = [] {
+  auto* watch = static_cast<ThreadWatch*>(::TlsGetValue(WatchSlot()));
+  if (watch == nullptr) {
+    watch = new ThreadWatch;
+    ::TlsSetValue(WatchSlot(), watch);
+  }
+  return *watch;
+}
+
+void NTAPI WatchAtThreadDetach(PVOID, DWORD reason, PVOID) {
+  if (reason != DLL_THREAD_DETACH) return;
+  auto* watch = static_cast<ThreadWatch*>(::TlsGetValue(WatchSlot()));
+  if (watch == nullptr) return;
+  ::TlsSetValue(WatchSlot(), nullptr);
+  delete watch;
+}
+#else
+bool StillAttachedNatively(const ThreadWatch& watch);
+
+// A pthread key whose destructor puts the watch back while the thread is still attached, for
+// a round or two, so that the destructors of other keys (set once) run first.
+pthread_key_t WatchKey() {
+  static const pthread_key_t key = [] {
     pthread_key_t made;
-    if (pthread_key_create(&made, [](void* watch) { delete static_cast<ThreadWatch*>(watch); }) !=
-        0) {
+    if (pthread_key_create(&made, [](void* value) {
+          auto* watch = static_cast<ThreadWatch*>(value);
+          // Done by the second-last round: ThreadSanitizer's runtime ends the thread in the
+          // last one.
+          if (++watch->rounds < PTHREAD_DESTRUCTOR_ITERATIONS - 1 &&
+              StillAttachedNatively(*watch) && pthread_setspecific(WatchKey(), watch) == 0) {
+            return;
+          }
+          delete watch;
+        }) != 0) {
       std::abort();
     }
     return made;
   }();
-  auto* watch = static_cast<ThreadWatch*>(pthread_getspecific(key));
+  return key;
+}
+
+ThreadWatch& Watch() {
+  auto* watch = static_cast<ThreadWatch*>(pthread_getspecific(WatchKey()));
   if (watch == nullptr) {
     watch = new ThreadWatch;
-    pthread_setspecific(key, watch);
+    pthread_setspecific(WatchKey(), watch);
   }
   return *watch;
-}
-#else
-ThreadWatch& Watch() {
-  thread_local ThreadWatch watch;
-  return watch;
 }
 #endif
 
@@ -389,6 +455,21 @@ ThreadWatch::~ThreadWatch() {
     vm->DestroyThread(ts);
   }
 }
+
+#if !defined(__MINGW32__)
+bool StillAttachedNatively(const ThreadWatch& watch) {
+  Registry& reg = Reg();
+  std::lock_guard<std::mutex> reg_lock(reg.mu);
+  for (const auto& [vm, id] : watch.vms) {
+    auto it = reg.live.find(vm);
+    if (it == reg.live.end() || it->second != id) continue;
+    std::lock_guard<std::mutex> lock(vm->mu);
+    const ThreadState* ts = vm->Current();
+    if (ts != nullptr && !ts->java_thread) return true;
+  }
+  return false;
+}
+#endif
 
 }  // namespace
 
@@ -435,7 +516,10 @@ void Vm::Clear(bool destroying) {
     }
   }
   globals = 0;
-  for (const auto& m : all_methods) m->fn = nullptr;  // drop captured test state
+  for (const auto& m : all_methods) {  // drop captured test state
+    m->fn = nullptr;
+    m->object_fn = nullptr;
+  }
   valid_methods.clear();
   classes.clear();
 }
@@ -933,10 +1017,11 @@ jclass JNICALL FindClass(JNIEnv* env, const char* name) {
   return static_cast<jclass>(s.Local(&cls->mirror));
 }
 
-Method* FindMethod(ClassInfo* cls, const std::string& name, const std::string& sig) {
+Method* FindMethod(ClassInfo* cls, const std::string& name, const std::string& sig,
+                   bool is_static = false) {
   for (ClassInfo* c = cls; c != nullptr; c = c->super) {
     for (Method* m : c->methods) {
-      if (m->name == name && m->sig == sig) return m;
+      if (m->name == name && m->sig == sig && m->is_static == is_static) return m;
     }
   }
   return nullptr;
@@ -956,6 +1041,23 @@ jmethodID JNICALL GetMethodID(JNIEnv* env, jclass clazz, const char* name, const
     return nullptr;
   }
   Method* m = FindMethod(c->mirror_of, name, sig);
+  if (m == nullptr) {
+    s.Throw("java/lang/NoSuchMethodError", name);
+    return nullptr;
+  }
+  return reinterpret_cast<jmethodID>(m);
+}
+
+jmethodID JNICALL GetStaticMethodID(JNIEnv* env, jclass clazz, const char* name, const char* sig) {
+  VX_SCOPE(env, GetStaticMethodID, Rule::kNormal);
+  if (!s.ok()) return nullptr;
+  Obj* c = s.Expect(clazz, Kind::kClass, "class");
+  if (c == nullptr) return nullptr;
+  if (name == nullptr || sig == nullptr) {
+    s.Error("null method name or signature");
+    return nullptr;
+  }
+  Method* m = FindMethod(c->mirror_of, name, sig, true);
   if (m == nullptr) {
     s.Throw("java/lang/NoSuchMethodError", name);
     return nullptr;
@@ -1109,6 +1211,99 @@ jint JNICALL CallIntMethod(JNIEnv* env, jobject object, jmethodID id, ...) {
 
 jint JNICALL CallIntMethodA(JNIEnv* env, jobject object, jmethodID id, const jvalue* args) {
   return CallInt(env, VX_NSLOT(CallIntMethodA), object, id, ArrayArgs{args}, args != nullptr);
+}
+
+template <typename Args>
+jobject CallStaticObject(JNIEnv* env, std::size_t slot, jclass clazz, jmethodID id, Args&& source,
+                         bool have_args) {
+  Scope s(env, slot, Rule::kNormal);
+  if (!s.ok()) return nullptr;
+  Vm& vm = s.vm();
+  Obj* c = s.Expect(clazz, Kind::kClass, "class");
+  if (c == nullptr) return nullptr;
+  if (id == nullptr) {
+    s.Error("called with a null jmethodID");
+    return nullptr;
+  }
+  const auto* m = reinterpret_cast<const Method*>(id);
+  if (vm.valid_methods.count(m) == 0 || !m->is_static) {
+    s.Error("invalid static jmethodID " + Hex(m));
+    return nullptr;
+  }
+  bool owned = false;
+  for (const ClassInfo* k = c->mirror_of; k != nullptr; k = k->super) owned |= k == m->owner;
+  if (!owned) {
+    s.Error("class " + c->mirror_of->name + " has no static method " + m->name);
+    return nullptr;
+  }
+  if (!m->arg_types.empty() && !have_args) {
+    s.Error("null argument array");
+    return nullptr;
+  }
+  std::vector<jvalue> args;
+  args.reserve(m->arg_types.size());
+  for (const std::string& type : m->arg_types) args.push_back(source.Next(type));
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    const std::string& type = m->arg_types[i];
+    Obj* arg = nullptr;
+    if ((type[0] == 'L' || type[0] == '[') && !s.Resolve(args[i].l, arg)) return nullptr;
+  }
+  StaticObjectMethod fn = m->object_fn;
+  ThreadState* ts = &s.ts();
+  ts->frames.emplace_back();
+  ts->frames.back().capacity = kHandlerFrameCapacity;
+  const std::size_t depth = ts->frames.size();
+  const std::size_t saved_floor = ts->floor;
+  ts->floor = depth;
+  ++ts->java_depth;
+  jobject returned = nullptr;
+  {
+    s.Unlock();
+    struct Relock {
+      Scope& s;
+      ~Relock() { s.Relock(); }
+    } relock{s};
+    if (fn) returned = fn(env, args);
+  }
+  if (s.cell()->state != ts) return nullptr;  // Reset while the handler ran
+  // The handler's result outlives its frame as a local of the caller's.
+  Obj* result = nullptr;
+  if (!vm.Resolve(s.name(), ts, returned, result)) result = nullptr;
+  if (result != nullptr) vm.Ref(result);
+  while (ts->frames.size() >= depth) vm.PopFrame(*ts);
+  ts->floor = saved_floor;
+  --ts->java_depth;
+  ts->check_from = s.name();
+  jobject local = nullptr;
+  if (result != nullptr) {
+    if (ts->pending == nullptr) local = s.Local(result);
+    vm.Unref(result);
+  }
+  return local;
+}
+
+jobject JNICALL CallStaticObjectMethodV(JNIEnv* env, jclass clazz, jmethodID id, va_list args) {
+  va_list copy;
+  va_copy(copy, args);
+  jobject result =
+      CallStaticObject(env, VX_NSLOT(CallStaticObjectMethodV), clazz, id, VaArgs{&copy}, true);
+  va_end(copy);
+  return result;
+}
+
+jobject JNICALL CallStaticObjectMethod(JNIEnv* env, jclass clazz, jmethodID id, ...) {
+  va_list args;
+  va_start(args, id);
+  jobject result =
+      CallStaticObject(env, VX_NSLOT(CallStaticObjectMethod), clazz, id, VaArgs{&args}, true);
+  va_end(args);
+  return result;
+}
+
+jobject JNICALL CallStaticObjectMethodA(JNIEnv* env, jclass clazz, jmethodID id,
+                                        const jvalue* args) {
+  return CallStaticObject(env, VX_NSLOT(CallStaticObjectMethodA), clazz, id, ArrayArgs{args},
+                          args != nullptr);
 }
 
 jboolean JNICALL ExceptionCheck(JNIEnv* env) {
@@ -1496,6 +1691,8 @@ jint Attach(JavaVM* jvm, void** penv, void* args, bool daemon) {
     ts = vm.NewThread(false, daemon);
     ++vm.attaches;
     if (daemon) ++vm.daemon_attaches;
+    const char* name = args != nullptr ? static_cast<JavaVMAttachArgs*>(args)->name : nullptr;
+    vm.attach_names.emplace_back(name != nullptr ? name : "");
   }
   *penv = &ts->cell->env;
   return JNI_OK;
@@ -1572,6 +1769,10 @@ const JNINativeInterface_* NativeTable() {
     t.CallIntMethod = &CallIntMethod;
     t.CallIntMethodV = &CallIntMethodV;
     t.CallIntMethodA = &CallIntMethodA;
+    t.GetStaticMethodID = &GetStaticMethodID;
+    t.CallStaticObjectMethod = &CallStaticObjectMethod;
+    t.CallStaticObjectMethodV = &CallStaticObjectMethodV;
+    t.CallStaticObjectMethodA = &CallStaticObjectMethodA;
     t.ExceptionCheck = &ExceptionCheck;
     t.ExceptionOccurred = &ExceptionOccurred;
     t.ExceptionClear = &ExceptionClear;
@@ -1654,6 +1855,7 @@ void FakeJvm::Reset() {
   vm.errors.clear();
   vm.error_total = 0;
   vm.attaches = vm.daemon_attaches = vm.detaches = vm.leaks = 0;
+  vm.attach_names.clear();
   vm.locals_freed_at_detach = 0;
   vm.max_peak = 0;
 }
@@ -1688,7 +1890,7 @@ void FakeJvm::DefineIntMethod(const std::string& class_name, const std::string& 
     throw std::invalid_argument("fakejni: not an int method signature: " + signature);
   }
   for (detail::Method* m : cls->methods) {
-    if (m->name == name && m->sig == signature) {
+    if (!m->is_static && m->name == name && m->sig == signature) {
       m->fn = std::move(handler);
       return;
     }
@@ -1699,6 +1901,33 @@ void FakeJvm::DefineIntMethod(const std::string& class_name, const std::string& 
   m->sig = signature;
   m->arg_types = std::move(args);
   m->fn = std::move(handler);
+  cls->methods.push_back(m.get());
+  vm_->valid_methods.insert(m.get());
+  vm_->all_methods.push_back(std::move(m));
+}
+
+void FakeJvm::DefineStaticObjectMethod(const std::string& class_name, const std::string& name,
+                                       const std::string& signature, StaticObjectMethod handler) {
+  std::lock_guard<std::mutex> lock(vm_->mu);
+  detail::ClassInfo* cls = vm_->FindClassInfo(class_name);
+  if (cls == nullptr) throw std::invalid_argument("fakejni: unknown class " + class_name);
+  std::vector<std::string> args;
+  if (!detail::ParseObjectSignature(signature, args)) {
+    throw std::invalid_argument("fakejni: not an object method signature: " + signature);
+  }
+  for (detail::Method* m : cls->methods) {
+    if (m->is_static && m->name == name && m->sig == signature) {
+      m->object_fn = std::move(handler);
+      return;
+    }
+  }
+  auto m = std::make_unique<detail::Method>();
+  m->owner = cls;
+  m->name = name;
+  m->sig = signature;
+  m->arg_types = std::move(args);
+  m->is_static = true;
+  m->object_fn = std::move(handler);
   cls->methods.push_back(m.get());
   vm_->valid_methods.insert(m.get());
   vm_->all_methods.push_back(std::move(m));
@@ -1944,6 +2173,11 @@ std::uint64_t FakeJvm::AttachCount() {
   return vm_->attaches;
 }
 
+std::vector<std::string> FakeJvm::AttachNames() {
+  std::lock_guard<std::mutex> lock(vm_->mu);
+  return vm_->attach_names;
+}
+
 std::uint64_t FakeJvm::DaemonAttachCount() {
   std::lock_guard<std::mutex> lock(vm_->mu);
   return vm_->daemon_attaches;
@@ -2023,3 +2257,11 @@ void FakeJniTest::TearDown() {
 }
 
 }  // namespace vx::fakejni
+
+#if defined(__MINGW32__)
+// Runs for every thread of the executable on DLL_THREAD_DETACH (the CRT's TLS directory
+// collects the .CRT$XL* entries).
+extern "C" __attribute__((section(".CRT$XLB"), used))
+const PIMAGE_TLS_CALLBACK vx_fakejni_watch_at_thread_detach =
+    &vx::fakejni::detail::WatchAtThreadDetach;
+#endif

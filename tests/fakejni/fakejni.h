@@ -44,6 +44,9 @@ namespace vx::fakejni {
 // VM unlocked, inside a local frame of its own, and may call back into `env`. A Java exception
 // is thrown with FakeJvm::ThrowJava; the caller then sees 0, whatever the handler returned.
 using IntMethod = std::function<jint(JNIEnv* env, jobject self, const std::vector<jvalue>& args)>;
+// A static Java method returning an object: as above, without a receiver. It returns a local
+// ref made on `env` (or null); the caller receives it as a local ref of its own frame.
+using StaticObjectMethod = std::function<jobject(JNIEnv* env, const std::vector<jvalue>& args)>;
 
 // Functions whose calls can be made to fail, each the way the JVM fails it:
 // NewByteArray, NewString, NewStringUTF, GetString(UTF)Chars, GetStringCritical,
@@ -115,6 +118,11 @@ class FakeJvm {
   // or an unknown class.
   void DefineIntMethod(const std::string& class_name, const std::string& name,
                        const std::string& signature, IntMethod handler);
+  // Adds (or replaces the handler of) a static method returning an object, e.g.
+  // "(Ljava/lang/String;)Ljava/lang/String;", for GetStaticMethodID and
+  // CallStaticObjectMethod(V/A).
+  void DefineStaticObjectMethod(const std::string& class_name, const std::string& name,
+                                const std::string& signature, StaticObjectMethod handler);
 
   // --- Threads ---
   // Makes the calling thread a Java thread (attached, not detachable: DetachCurrentThread
@@ -175,6 +183,9 @@ class FakeJvm {
   std::uint64_t AttachCount();        // successful attaches of unattached native threads
   std::uint64_t DaemonAttachCount();  // of which as daemon
   std::uint64_t DetachCount();        // detaches that detached
+  // The name each successful attach of an unattached native thread gave in its
+  // JavaVMAttachArgs, in attach order ("" for none).
+  std::vector<std::string> AttachNames();
   std::size_t AttachedThreadCount();  // native threads attached now (Java threads excluded)
   std::uint64_t LeakedThreadCount();  // native threads that exited while attached
   // Calls of a JNI function by its name ("NewByteArray", "AttachCurrentThread", ...), counting

@@ -3,10 +3,13 @@
 
 #include <algorithm>
 #include <atomic>
+#include <condition_variable>
 #include <mutex>
+#include <optional>
 #include <thread>
 
 #include "bridge/state.h"
+#include "callback/callback_threads.h"
 #include "callback/callbacks.h"
 #include "fakejni/fakejni.h"
 #include "log/log_thread.h"
@@ -327,6 +330,189 @@ TEST_F(Callbacks, ManyServiceThreadsDeliverEveryMessageOnce) {
   EXPECT_EQ(jvm().AttachCount(), jvm().DetachCount());
   EXPECT_EQ(jvm().AttachedThreadCount(), 0u);
   TakeLogLines();
+}
+
+// Attached mode (veltrix.callbackThreads=attached): service threads attach once, as named
+// daemons, and leave through the thread-exit hook.
+class AttachedCallbacks : public Callbacks {
+ protected:
+  void SetUp() override {
+    Callbacks::SetUp();
+    jvm().DefineClass("java/lang/System");
+    SetProperty("attached");
+  }
+  void TearDown() override {
+    vx::testing::FailThreadExitHook(false);
+    Callbacks::TearDown();
+  }
+
+  // System.getProperty answers `value` for veltrix.callbackThreads (nullopt: unset) and
+  // throws when `value` is "!throw".
+  void SetProperty(std::optional<std::string> value) {
+    jvm().DefineStaticObjectMethod(
+        "java/lang/System", "getProperty", "(Ljava/lang/String;)Ljava/lang/String;",
+        [value](JNIEnv* env, const std::vector<jvalue>& args) -> jobject {
+          if (jvm().StringUtf8(static_cast<jstring>(args[0].l)) != "veltrix.callbackThreads" ||
+              !value) {
+            return nullptr;
+          }
+          if (*value == "!throw") {
+            vx::fakejni::FakeJvm::ThrowJava(env, "java/lang/SecurityException");
+            return nullptr;
+          }
+          return jvm().NewJStringUtf8(*value);
+        });
+  }
+
+  // As setJniEnv does, after the state an earlier reading left is dropped.
+  void Configure() {
+    vx::ReleaseCallbackThreads();
+    vx::ConfigureCallbackThreads(env());
+    EXPECT_FALSE(env()->ExceptionCheck());
+  }
+
+  // `count` csq messages on one fresh native thread; each delivery must leave no local ref.
+  void DeliverOnServiceThread(int count) {
+    OnServiceThread([&] {
+      for (int i = 0; i < count; ++i) {
+        vx::VXMSG message{i, 0, 0, 0, 0, 0, nullptr};
+        vx::CsqDataCallback(&message);
+        EXPECT_EQ(jvm().LocalRefCount(), 0u);
+      }
+    });
+  }
+};
+
+TEST_F(AttachedCallbacks, ServiceThreadAttachesOnceAsNamedDaemonAndLeavesAtExit) {
+  Configure();
+  ASSERT_EQ(vx::CurrentCallbackThreads(), vx::CallbackThreads::kAttached);
+  DeliverOnServiceThread(5);
+  // Joined: the thread has ended, and its exit hook detached it (a leak would be an error).
+  EXPECT_EQ(Deliveries().size(), 5u);
+  EXPECT_EQ(jvm().AttachCount(), 1u);
+  EXPECT_EQ(jvm().DaemonAttachCount(), 1u);
+  EXPECT_EQ(jvm().DetachCount(), 1u);
+  EXPECT_EQ(jvm().LeakedThreadCount(), 0u);
+  EXPECT_EQ(jvm().LocalRefsFreedAtDetach(), 0u);
+  DeliverOnServiceThread(1);
+  EXPECT_EQ(jvm().AttachNames(),
+            (std::vector<std::string>{"veltrix-callback-1", "veltrix-callback-2"}));
+  EXPECT_EQ(jvm().DetachCount(), 2u);
+  EXPECT_EQ(jvm().AttachedThreadCount(), 0u);
+  // The debug line of every callback is still written.
+  std::size_t received = 0;
+  for (const auto& line : TakeLogLines()) {
+    received += line.find("]:recv csq datacallback") != std::string::npos ? 1 : 0;
+  }
+  EXPECT_EQ(received, 6u);
+}
+
+TEST_F(AttachedCallbacks, ThreadAttachedByOthersIsUsedAsItIs) {
+  Configure();
+  OnServiceThread([&] {
+    JNIEnv* own = nullptr;
+    ASSERT_EQ(jvm().vm()->AttachCurrentThread(reinterpret_cast<void**>(&own), nullptr), JNI_OK);
+    vx::VXMSG message{};
+    for (int i = 0; i < 3; ++i) vx::MainCallback(&message);
+    EXPECT_EQ(jvm().LocalRefCount(), 0u);
+    jvm().vm()->DetachCurrentThread();
+  });
+  EXPECT_EQ(Deliveries().size(), 3u);
+  EXPECT_EQ(jvm().AttachCount(), 1u);  // the thread's own
+  EXPECT_EQ(jvm().DaemonAttachCount(), 0u);
+  EXPECT_EQ(jvm().DetachCount(), 1u);  // the thread's own
+}
+
+TEST_F(AttachedCallbacks, OtherPropertyValuesKeepThePerMessageCycle) {
+  struct Case {
+    std::optional<std::string> value;
+    const char* errorLine;  // null: no line expected
+  };
+  const Case cases[] = {
+      {std::nullopt, nullptr},
+      {"perMessage", nullptr},
+      {"!throw", nullptr},
+      {"Attached",
+       "unknown veltrix.callbackThreads value \"Attached\"; callbacks attach per "
+       "message."},
+      {"", "unknown veltrix.callbackThreads value \"\";"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.value ? *c.value : "(unset)");
+    SetProperty(c.value);
+    jvm().ResetCallCounts();
+    TakeLogLines();
+    Configure();
+    EXPECT_EQ(vx::CurrentCallbackThreads(), vx::CallbackThreads::kPerMessage);
+    const auto lines = TakeLogLines();
+    if (c.errorLine != nullptr) {
+      ASSERT_EQ(lines.size(), 1u);
+      EXPECT_EQ(lines[0].rfind("[Vx_Error][", 0), 0u) << lines[0];
+      EXPECT_NE(lines[0].find(c.errorLine), std::string::npos) << lines[0];
+    } else {
+      EXPECT_TRUE(lines.empty());
+    }
+    const std::uint64_t attaches = jvm().AttachCount();
+    DeliverOnServiceThread(2);
+    EXPECT_EQ(jvm().AttachCount() - attaches, 2u);
+    EXPECT_EQ(jvm().DaemonAttachCount(), 0u);
+    EXPECT_EQ(jvm().AttachCount(), jvm().DetachCount());
+    EXPECT_EQ(jvm().CallCount("CallStaticObjectMethodV"), 1u);
+  }
+  TakeLogLines();
+}
+
+TEST_F(AttachedCallbacks, PropertyIsReadOnceUntilUnload) {
+  Configure();
+  SetProperty("perMessage");
+  vx::ConfigureCallbackThreads(env());  // a later setJniEnv
+  EXPECT_EQ(vx::CurrentCallbackThreads(), vx::CallbackThreads::kAttached);
+  Configure();  // after an unload
+  EXPECT_EQ(vx::CurrentCallbackThreads(), vx::CallbackThreads::kPerMessage);
+}
+
+TEST_F(AttachedCallbacks, FailedHookRegistrationFallsBackToPerMessage) {
+  vx::testing::FailThreadExitHook(true);
+  Configure();
+  EXPECT_EQ(vx::CurrentCallbackThreads(), vx::CallbackThreads::kPerMessage);
+  DeliverOnServiceThread(3);
+  EXPECT_EQ(Deliveries().size(), 3u);
+  EXPECT_EQ(jvm().AttachCount(), 3u);
+  EXPECT_EQ(jvm().DaemonAttachCount(), 0u);
+  EXPECT_EQ(jvm().DetachCount(), 3u);
+}
+
+TEST_F(AttachedCallbacks, UnloadLeavesNoHookForThreadsStillAttached) {
+  Configure();
+  std::mutex lock;
+  std::condition_variable wake;
+  int step = 0;  // 1: the thread delivered; 2: the hook is gone
+  std::thread service([&] {
+    vx::VXMSG message{};
+    vx::CsqDataCallback(&message);
+    std::unique_lock<std::mutex> guard(lock);
+    step = 1;
+    wake.notify_all();
+    wake.wait(guard, [&] { return step == 2; });
+  });
+  {
+    std::unique_lock<std::mutex> guard(lock);
+    wake.wait(guard, [&] { return step == 1; });
+  }
+  EXPECT_EQ(jvm().AttachedThreadCount(), 1u);
+  vx::ReleaseCallbackThreads();  // what JNI_OnUnload does for service threads
+  {
+    std::lock_guard<std::mutex> guard(lock);
+    step = 2;
+  }
+  wake.notify_all();
+  service.join();
+  // No hook ran at the thread's exit: it ended attached, left to the JVM.
+  EXPECT_EQ(jvm().DetachCount(), 0u);
+  EXPECT_EQ(jvm().LeakedThreadCount(), 1u);
+  const auto errors = jvm().TakeErrors();
+  ASSERT_EQ(errors.size(), 1u);
+  EXPECT_NE(errors[0].find("exited while still attached"), std::string::npos) << errors[0];
 }
 
 }  // namespace

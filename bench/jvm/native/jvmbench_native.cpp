@@ -352,6 +352,33 @@ JNIEXPORT jint JNICALL Java_com_tarnwick_bench_BenchNative_floorDetached(JNIEnv*
   return count;
 }
 
+// Floor of a delivery on a service thread that stays attached: one native thread, attached
+// once (as a daemon, as the bridge does), per message a byte[] of `size` bytes and
+// target.floorDataCallBack(bytes, 1); returns after joining it.
+JNIEXPORT jint JNICALL Java_com_tarnwick_bench_BenchNative_floorAttachedOnce(JNIEnv* env, jclass,
+                                                                             jobject target,
+                                                                             jint count,
+                                                                             jint size) {
+  JavaVM* vm = nullptr;
+  if (env->GetJavaVM(&vm) != JNI_OK) return -1;
+  jmethodID method = FloorMethod(env, target, "floorDataCallBack", "([BI)I");
+  if (method == nullptr) return -1;
+  EnsureSource(size);
+  jobject global = env->NewGlobalRef(target);
+  std::thread worker([vm, global, method, count, size] {
+    JNIEnv* threadEnv = nullptr;
+    if (vm->AttachCurrentThreadAsDaemon(reinterpret_cast<void**>(&threadEnv), nullptr) != JNI_OK) {
+      ++g_errors;
+      return;
+    }
+    for (jint i = 0; i < count; ++i) DeliverOnce(threadEnv, global, method, size, 1);
+    vm->DetachCurrentThread();
+  });
+  worker.join();
+  env->DeleteGlobalRef(global);
+  return count;
+}
+
 // Floor of a delivery on an attached thread: the same per message, on the calling Java thread.
 // With `lookup`, the class and method are looked up again for every message.
 JNIEXPORT jint JNICALL Java_com_tarnwick_bench_BenchNative_floorAttached(JNIEnv* env, jclass,

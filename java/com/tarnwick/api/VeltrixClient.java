@@ -90,6 +90,16 @@ public final class VeltrixClient implements AutoCloseable {
   private static ClientBridge bridge;
   private static VeltrixClient current;
   private static String loadedDirectory;
+  /** The callback-thread mode the first setJniEnv found in force; null before it. */
+  private static String callbackThreadsInForce;
+
+  /**
+   * The system property the bridge reads, once per process at the first {@code setJniEnv}, for
+   * how service threads are attached to the JVM: {@code "perMessage"} (the default) attaches and
+   * detaches a service thread for every message; {@code "attached"} attaches each service thread
+   * once, as a daemon named "veltrix-callback-N", and detaches it when the thread ends.
+   */
+  public static final String CALLBACK_THREADS_PROPERTY = "veltrix.callbackThreads";
 
   private final NativeAPI api;
   private final boolean routed;
@@ -112,6 +122,7 @@ public final class VeltrixClient implements AutoCloseable {
     private LogLineListener logListener;
     private CallbackListener callbackListener;
     private Executor executor;
+    private Boolean attachedCallbackThreads;
 
     private Builder(String serviceDir) {
       if (serviceDir == null) {
@@ -156,6 +167,25 @@ public final class VeltrixClient implements AutoCloseable {
      */
     public Builder executor(Executor listenerExecutor) {
       executor = listenerExecutor;
+      return this;
+    }
+
+    /**
+     * How the service's threads meet the JVM, set as {@link VeltrixClient#CALLBACK_THREADS_PROPERTY}
+     * before
+     * the bridge first reads it. With {@code true} each service thread is attached once, on its
+     * first delivery, as a daemon thread named "veltrix-callback-N", and stays the same {@code
+     * Thread} (with its ThreadLocals) until it ends; deliveries then cost a fraction of the
+     * default, which attaches and detaches a fresh {@code Thread} for every message. The bridge
+     * reads the property once per process: an open that asks for another mode after that is
+     * reported and keeps the mode in force. Unset, the property stays as the command line gave
+     * it.
+     *
+     * @param attached true to attach service threads once, false for the per-message default
+     * @return this builder
+     */
+    public Builder attachedCallbackThreads(boolean attached) {
+      attachedCallbackThreads = attached;
       return this;
     }
 
@@ -248,11 +278,32 @@ public final class VeltrixClient implements AutoCloseable {
   }
 
   /**
+   * Sets the callback-thread property before the first setJniEnv reads it; afterwards, reports
+   * an open that asks for a mode other than the one in force. Runs under OPEN_LOCK.
+   */
+  private static void applyCallbackThreads(Builder options) {
+    String wanted = options.attachedCallbackThreads == null ? null
+        : options.attachedCallbackThreads ? "attached" : "perMessage";
+    if (callbackThreadsInForce == null) {
+      if (wanted != null) {
+        System.setProperty(CALLBACK_THREADS_PROPERTY, wanted);
+      }
+      callbackThreadsInForce = "attached".equals(System.getProperty(CALLBACK_THREADS_PROPERTY))
+          ? "attached" : "perMessage";
+    } else if (wanted != null && !wanted.equals(callbackThreadsInForce)) {
+      REPORTS.warn("VeltrixClient.open: callback threads stay " + callbackThreadsInForce
+          + " (the bridge reads " + CALLBACK_THREADS_PROPERTY + " once per process); "
+          + wanted + " is not used");
+    }
+  }
+
+  /**
    * Hands the directory to the bridge unless the service library is loaded already, and finds
    * out whether it loaded. Runs under OPEN_LOCK.
    */
   private static ServiceStatus loadService(Builder options) {
     String dir = options.serviceDir;
+    applyCallbackThreads(options);
     if (loadedDirectory != null) {
       if (!loadedDirectory.equals(dir)) {
         REPORTS.warn("VeltrixClient.open(\"" + dir + "\"): the service library was loaded from "
@@ -261,8 +312,6 @@ public final class VeltrixClient implements AutoCloseable {
       }
       return ServiceStatus.loaded(dir, loadedDirectory);
     }
-    // Options that must be in force before the bridge first meets the JVM go here, before
-    // the first setJniEnv.
     bridge.startWatching();
     try {
       bridge.setJniEnv(dir);

@@ -79,6 +79,12 @@ final class BenchNative {
    */
   static native int floorAttached(Object target, int count, int size, boolean lookup);
 
+  /**
+   * On one native thread attached once (as a daemon) for all {@code count} messages: per message
+   * {@code target.floorDataCallBack(new byte[size], 1)}; returns after joining it.
+   */
+  static native int floorAttachedOnce(Object target, int count, int size);
+
   /** Per line, {@code target.floorLogCallBack(new byte[size])} on the calling thread. */
   static native int floorLog(Object target, int count, int size);
 

@@ -4,6 +4,9 @@ import com.tarnwick.api.DataCube;
 import com.tarnwick.api.QueryResult;
 import com.tarnwick.sim.SimControl;
 import java.io.File;
+import java.io.IOException;
+import java.nio.file.Files;
+import java.nio.file.Paths;
 import java.lang.management.ManagementFactory;
 import java.nio.ByteBuffer;
 import java.nio.ByteOrder;
@@ -11,8 +14,10 @@ import java.nio.charset.StandardCharsets;
 import java.util.ArrayList;
 import java.util.Arrays;
 import java.util.HashSet;
+import java.util.LinkedHashMap;
 import java.util.List;
 import java.util.Locale;
+import java.util.Map;
 import java.util.Set;
 import java.util.concurrent.locks.LockSupport;
 import java.util.function.IntConsumer;
@@ -27,13 +32,20 @@ import java.util.function.IntConsumer;
  * followed by every round's value.
  *
  * <p>Usage: {@code JvmBench <simulated library dir> <bench library file> [--quick]
- * [--only=csd,text,callback,log,decode] [--profile=KEY]}. Run it with a fixed, pre-touched heap: {@code
- * -Xms2g -Xmx2g -XX:+AlwaysPreTouch}.
+ * [--only=csd,text,callback,log,decode,threads] [--profile=KEY] [--save-figures=FILE]
+ * [--per-message-figures=FILE]}. Run it with a fixed, pre-touched heap: {@code -Xms2g -Xmx2g
+ * -XX:+AlwaysPreTouch}.
+ *
+ * <p>The section "threads" measures deliveries with service threads attached once, so it needs a
+ * JVM started with {@code -Dveltrix.callbackThreads=attached} (the bridge reads the property
+ * once) and runs only when named; every other section needs the default. {@code
+ * --save-figures} writes the per-message delivery figures of the callback section to FILE;
+ * {@code --per-message-figures} reads them back in the attached JVM, for the speed-up rows.
  *
  * <p>{@code --profile=KEY} runs the bridge's side of one figure alone for 20 s, for a profiler:
  * KEY is csd-32, csd-55, csd-4096, csd-1048576, csd-args, text-64, text-1024, pdelete-64,
- * pdelete-1024, detached-67, detached-1024, attached-67, attached-1024, log-1, log-4,
- * decode-numeric or decode-text; KEY:I
+ * pdelete-1024, detached-67, detached-1024, attached-67, attached-1024, threads-67, threads-1024,
+ * log-1, log-4, decode-numeric or decode-text; KEY:I
  * runs the figure's I-th variant instead (0 the bridge, then the floors and diagnostics in the
  * order the Rounds section lists them).
  */
@@ -58,6 +70,8 @@ public final class JvmBench {
   private final List<String> details = new ArrayList<>();
   private final List<String> problems = new ArrayList<>();
   private final String loadBefore = loadAverage();
+  /** Per-message delivery figures (ns per message) by key, for --save-figures. */
+  private final Map<String, Double> figures = new LinkedHashMap<>();
 
   private JvmBench(BenchAPI api, boolean quick, String profile) {
     this.api = api;
@@ -72,7 +86,8 @@ public final class JvmBench {
     if (args.length < 2) {
       System.err.println(
           "usage: JvmBench <simulated library dir> <bench library file> [--quick]"
-              + " [--only=csd,text,callback,log,decode] [--profile=KEY]");
+              + " [--only=csd,text,callback,log,decode,threads] [--profile=KEY]"
+              + " [--save-figures=FILE] [--per-message-figures=FILE]");
       System.exit(2);
     }
     String simDir = args[0];
@@ -80,8 +95,14 @@ public final class JvmBench {
     boolean quick = false;
     String profile = null;
     Set<String> only = new HashSet<>();
+    String saveFigures = null;
+    String perMessageFigures = null;
     for (int i = 2; i < args.length; i++) {
-      if (args[i].equals("--quick")) {
+      if (args[i].startsWith("--save-figures=")) {
+        saveFigures = args[i].substring(15);
+      } else if (args[i].startsWith("--per-message-figures=")) {
+        perMessageFigures = args[i].substring(22);
+      } else if (args[i].equals("--quick")) {
         quick = true;
       } else if (args[i].startsWith("--profile=")) {
         profile = args[i].substring(10);
@@ -124,6 +145,8 @@ public final class JvmBench {
     }
     if (only.isEmpty() || only.contains("decode")) {
       run.decode();
+    if (only.contains("threads")) {
+      run.attachedServiceThreads(perMessageFigures);
     }
     if (profile != null) {
       System.err.println("jvmbench: no figure has the key " + profile);
@@ -131,6 +154,9 @@ public final class JvmBench {
     }
     run.checkService();
     run.print((System.nanoTime() - begin) / 1e9);
+    if (saveFigures != null) {
+      run.saveFigures(saveFigures);
+    }
     api.stop();
     System.exit(run.problems.isEmpty() ? 0 : 1);
   }
@@ -610,6 +636,7 @@ public final class JvmBench {
           compare("callback delivery on a service thread, " + names[s], "detached-" + size,
               detachedCount, detachedRounds, bridge, floor, service, parkedFiring(1, message));
       rowsWithAndWithoutService("callback delivery, service thread, " + names[s], m, 1.2, "1.2x");
+      figures.put("detached-" + size, m[0]);
       diagnosticRow(
           "diagnostic: service thread, " + names[s] + ", log thread held in logAPICallBack",
           m[3],
@@ -645,6 +672,96 @@ public final class JvmBench {
           a[1]);
     }
     quiesce();
+  }
+
+  // ---- 3b. Service threads attached once -------------------------------------------------
+
+  /**
+   * Deliveries on service threads in attached mode (-Dveltrix.callbackThreads=attached): each
+   * fired batch runs on one new service thread, which attaches on its first message and is
+   * detached when it ends. Floor: one native thread attached once, per message a byte[] of the
+   * same size and CallIntMethod. With the figures of a default-mode run, also the per-message
+   * delivery beside it and the speed-up.
+   */
+  private void attachedServiceThreads(String perMessageFile) {
+    if (!"attached".equals(System.getProperty("veltrix.callbackThreads"))) {
+      problems.add("the threads section needs -Dveltrix.callbackThreads=attached (run-jvm.sh"
+          + " starts a JVM of its own for it)");
+      return;
+    }
+    Map<String, Double> perMessage = loadFigures(perMessageFile);
+    quiesce();
+    byte[] subscription = api.csq("600000.SH", "RT_LAST", "");
+    check(
+        subscription != null && subscription.length == 16 && SimControl.hasCallback(SimControl.CSQ),
+        "csq did not register its callback");
+    check(BenchNative.subscribeNoop() == 0, "the service's cnq refused the no-op callback");
+    String[] messages = {
+      "w1=1,w2=1|" + HEADER_INT_CUBE + "V=6:7", "w1=1,w2=1|" + HEADER_INT_CUBE + "V=14:\"\"/957"
+    };
+    int[] sizes = {67, 1024};
+    String[] names = {"67 B message", "1 KB message"};
+    int count = quick ? 1000 : 20000;
+    IntConsumer settle = n -> quiesce();
+    for (int s = 0; s < sizes.length; s++) {
+      final String message = messages[s];
+      final int size = sizes[s];
+      Variant bridge =
+          firing("bridge: 1 service thread attached on its first message, csq callback", 1, message);
+      Variant floor =
+          new Variant(
+              "floor: 1 native thread attached once, byte[] + CallIntMethod per message",
+              settle,
+              timed(n -> BenchNative.floorAttachedOnce(api, n, size)));
+      Variant service =
+          new Variant(
+              "service only: 1 service thread, no-op native callback",
+              settle,
+              timed(n -> fire(SimControl.CNQ, 1, n, message)));
+      double[] m =
+          compare("callback delivery on a service thread, attached mode, " + names[s],
+              "threads-" + size, count, bridge, floor, service);
+      rowsWithAndWithoutService(
+          "callback delivery, service thread, attached mode, " + names[s], m, 1.2, "1.2x");
+      Double cycle = perMessage.get("detached-" + size);
+      if (cycle != null) {
+        row("... per-message mode, same delivery (default-mode JVM run before)", time(cycle), "-",
+            "-", "-", "-");
+        row("speed-up of attached mode over per message, " + names[s],
+            String.format(Locale.ROOT, "%.1fx", cycle / m[0]), "-", "-", "-", "-");
+      }
+    }
+    quiesce();
+  }
+
+  private void saveFigures(String path) {
+    StringBuilder out = new StringBuilder();
+    for (Map.Entry<String, Double> figure : figures.entrySet()) {
+      out.append(figure.getKey()).append(' ').append(figure.getValue()).append('\n');
+    }
+    try {
+      Files.write(Paths.get(path), out.toString().getBytes(StandardCharsets.US_ASCII));
+    } catch (IOException e) {
+      problems.add("cannot write " + path + ": " + e);
+    }
+  }
+
+  private Map<String, Double> loadFigures(String path) {
+    Map<String, Double> loaded = new LinkedHashMap<>();
+    if (path == null) {
+      return loaded;
+    }
+    try {
+      for (String line : Files.readAllLines(Paths.get(path), StandardCharsets.US_ASCII)) {
+        String[] parts = line.trim().split(" ");
+        if (parts.length == 2) {
+          loaded.put(parts[0], Double.parseDouble(parts[1]));
+        }
+      }
+    } catch (IOException | NumberFormatException e) {
+      System.err.println("jvmbench: no per-message figures from " + path + ": " + e);
+    }
+    return loaded;
   }
 
   // ---- 4. Log road -------------------------------------------------------------------------
@@ -1058,6 +1175,13 @@ public final class JvmBench {
             + " the first value and reads each tag and double, or tag, length and new String;"
             + " no JNI. Retained heap: heap in use after System.gc() before and after decoding one"
             + " cube that is kept, plus the reply array it reads, per value.\n");
+        "- Attached mode (section threads, a JVM of its own with"
+            + " -Dveltrix.callbackThreads=attached): each batch fired on one new service thread,"
+            + " which attaches on its first message and is detached as it ends (both inside the"
+            + " timing, spread over the batch). Floor: one native thread attached once, per"
+            + " message a byte[] of the message's size and CallIntMethod. The per-message row is"
+            + " the callback section's figure from the default-mode JVM run just before; the"
+            + " speed-up is that over the attached-mode figure.\n");
     out.append("\n## Rounds\n\n");
     for (String line : details) {
       out.append(line).append('\n');
