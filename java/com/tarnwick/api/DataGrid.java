@@ -89,17 +89,7 @@ public final class DataGrid {
    * @return an unmodifiable list
    */
   public List<DataValue> values() {
-    return new AbstractList<DataValue>() {
-      @Override
-      public DataValue get(int i) {
-        return DataValue.at(values, i);
-      }
-
-      @Override
-      public int size() {
-        return values.size();
-      }
-    };
+    return DataValue.listOf(values);
   }
 
   /**

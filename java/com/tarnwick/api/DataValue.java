@@ -5,6 +5,8 @@ import com.tarnwick.api.wire.ValueIndex;
 import java.math.BigInteger;
 import java.time.DateTimeException;
 import java.time.LocalDate;
+import java.util.AbstractList;
+import java.util.List;
 import java.util.OptionalDouble;
 import java.util.OptionalLong;
 
@@ -116,6 +118,21 @@ public final class DataValue {
    */
   public static DataValue of(Value value) {
     return at(ValueIndex.of(value), 0);
+  }
+
+  /** Every value of an index, each made as it is read. */
+  static List<DataValue> listOf(final ValueIndex values) {
+    return new AbstractList<DataValue>() {
+      @Override
+      public DataValue get(int i) {
+        return at(values, i);
+      }
+
+      @Override
+      public int size() {
+        return values.size();
+      }
+    };
   }
 
   /** The value at position {@code i} of an index, read in place. */

@@ -1,6 +1,5 @@
 package com.tarnwick.api.wire;
 
-import java.util.AbstractList;
 import java.util.List;
 
 /**
@@ -112,17 +111,7 @@ public final class Grid {
    * @return an unmodifiable list
    */
   public List<Value> values() {
-    return new AbstractList<Value>() {
-      @Override
-      public Value get(int i) {
-        return index.value(i);
-      }
-
-      @Override
-      public int size() {
-        return index.size();
-      }
-    };
+    return index.asList();
   }
 
   /**

@@ -2,7 +2,9 @@ package com.tarnwick.api.wire;
 
 import java.nio.ByteBuffer;
 import java.nio.ByteOrder;
+import java.util.AbstractList;
 import java.util.Arrays;
+import java.util.List;
 
 /**
  * The values of a cube or grid payload, indexed in one pass: for each value its tag and one
@@ -303,6 +305,25 @@ public final class ValueIndex {
    */
   public Value value(int i) {
     return Value.of(tag(i), body(i));
+  }
+
+  /**
+   * The values as a list, each {@link Value} made as it is asked for (its body copied).
+   *
+   * @return an unmodifiable list
+   */
+  public List<Value> asList() {
+    return new AbstractList<Value>() {
+      @Override
+      public Value get(int i) {
+        return value(i);
+      }
+
+      @Override
+      public int size() {
+        return ValueIndex.this.size();
+      }
+    };
   }
 
   @Override
