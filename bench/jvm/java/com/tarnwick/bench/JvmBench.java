@@ -145,6 +145,7 @@ public final class JvmBench {
     }
     if (only.isEmpty() || only.contains("decode")) {
       run.decode();
+    }
     if (only.contains("threads")) {
       run.attachedServiceThreads(perMessageFigures);
     }
@@ -1175,6 +1176,7 @@ public final class JvmBench {
             + " the first value and reads each tag and double, or tag, length and new String;"
             + " no JNI. Retained heap: heap in use after System.gc() before and after decoding one"
             + " cube that is kept, plus the reply array it reads, per value.\n");
+    out.append(
         "- Attached mode (section threads, a JVM of its own with"
             + " -Dveltrix.callbackThreads=attached): each batch fired on one new service thread,"
             + " which attaches on its first message and is detached as it ends (both inside the"
