@@ -113,8 +113,8 @@ jbyteArray SerializeCubeResult(JNIEnv* env, std::int32_t code, ResultCube** cube
   ResultReply bytes;
   BuildCubeReply(*record, bytes);
   jbyteArray reply = NewReplyArray(env, bytes);
-  if (g_functions.releasedata != nullptr) {
-    g_functions.releasedata(record);
+  if (auto releasedata = g_functions.releasedata.load(std::memory_order_acquire)) {
+    releasedata(record);
     *cube = nullptr;
   }
   return reply;
@@ -129,7 +129,9 @@ jbyteArray SerializeGridResult(JNIEnv* env, std::int32_t code, ResultGrid* grid)
   ResultReply bytes;
   BuildGridReply(*grid, bytes);
   jbyteArray reply = NewReplyArray(env, bytes);
-  if (g_functions.releasedata != nullptr) g_functions.releasedata(grid);
+  if (auto releasedata = g_functions.releasedata.load(std::memory_order_acquire)) {
+    releasedata(grid);
+  }
   return reply;
 }
 
