@@ -1880,6 +1880,29 @@ void FakeJvm::DefineClass(const std::string& name, const std::string& super) {
   vm_->AddClass(name, parent);
 }
 
+namespace {
+// The method of `cls` with that name, signature and kind, made when there is none yet (a
+// defined method may be defined again with another handler). Called with the VM's lock held.
+detail::Method* MethodSlot(detail::Vm& vm, detail::ClassInfo* cls, const std::string& name,
+                           const std::string& signature, bool is_static,
+                           std::vector<std::string> args) {
+  for (detail::Method* m : cls->methods) {
+    if (m->is_static == is_static && m->name == name && m->sig == signature) return m;
+  }
+  auto m = std::make_unique<detail::Method>();
+  m->owner = cls;
+  m->name = name;
+  m->sig = signature;
+  m->arg_types = std::move(args);
+  m->is_static = is_static;
+  detail::Method* slot = m.get();
+  cls->methods.push_back(slot);
+  vm.valid_methods.insert(slot);
+  vm.all_methods.push_back(std::move(m));
+  return slot;
+}
+}  // namespace
+
 void FakeJvm::DefineIntMethod(const std::string& class_name, const std::string& name,
                               const std::string& signature, IntMethod handler) {
   std::lock_guard<std::mutex> lock(vm_->mu);
@@ -1889,21 +1912,7 @@ void FakeJvm::DefineIntMethod(const std::string& class_name, const std::string& 
   if (!detail::ParseIntSignature(signature, args)) {
     throw std::invalid_argument("fakejni: not an int method signature: " + signature);
   }
-  for (detail::Method* m : cls->methods) {
-    if (!m->is_static && m->name == name && m->sig == signature) {
-      m->fn = std::move(handler);
-      return;
-    }
-  }
-  auto m = std::make_unique<detail::Method>();
-  m->owner = cls;
-  m->name = name;
-  m->sig = signature;
-  m->arg_types = std::move(args);
-  m->fn = std::move(handler);
-  cls->methods.push_back(m.get());
-  vm_->valid_methods.insert(m.get());
-  vm_->all_methods.push_back(std::move(m));
+  MethodSlot(*vm_, cls, name, signature, false, std::move(args))->fn = std::move(handler);
 }
 
 void FakeJvm::DefineStaticObjectMethod(const std::string& class_name, const std::string& name,
@@ -1915,22 +1924,7 @@ void FakeJvm::DefineStaticObjectMethod(const std::string& class_name, const std:
   if (!detail::ParseObjectSignature(signature, args)) {
     throw std::invalid_argument("fakejni: not an object method signature: " + signature);
   }
-  for (detail::Method* m : cls->methods) {
-    if (m->is_static && m->name == name && m->sig == signature) {
-      m->object_fn = std::move(handler);
-      return;
-    }
-  }
-  auto m = std::make_unique<detail::Method>();
-  m->owner = cls;
-  m->name = name;
-  m->sig = signature;
-  m->arg_types = std::move(args);
-  m->is_static = true;
-  m->object_fn = std::move(handler);
-  cls->methods.push_back(m.get());
-  vm_->valid_methods.insert(m.get());
-  vm_->all_methods.push_back(std::move(m));
+  MethodSlot(*vm_, cls, name, signature, true, std::move(args))->object_fn = std::move(handler);
 }
 
 JNIEnv* FakeJvm::AttachAsJavaThread() {
