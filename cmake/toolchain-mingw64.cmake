@@ -49,7 +49,9 @@ if(NOT VX_WINE64)
 endif()
 if(VX_WINE64)
   # WINEPREFIX stays inside the build tree; scripts/test-mingw.sh initialises it before CTest.
+  # cmake/wine-exec.sh starts a program again when Wine dies before it printed anything.
   set(CMAKE_CROSSCOMPILING_EMULATOR
       env "WINEPREFIX=${CMAKE_BINARY_DIR}/wineprefix" "WINEDEBUG=-all"
-      "WINEDLLOVERRIDES=mscoree,mshtml=" ${VX_WINE64})
+      "WINEDLLOVERRIDES=mscoree,mshtml=" bash "${CMAKE_CURRENT_LIST_DIR}/wine-exec.sh"
+      ${VX_WINE64})
 endif()

@@ -51,4 +51,12 @@ cd "$ROOT"
 cmake --preset "$PRESET" -B "$BUILD"
 cmake --build "$BUILD" -j "$JOBS"
 # A test that hangs under Wine fails after VX_TEST_TIMEOUT seconds instead of stalling the run.
-ctest --test-dir "$BUILD" --output-on-failure -j "$JOBS" --timeout "${VX_TEST_TIMEOUT:-300}" "$@"
+rm -f "$BUILD/wine-exec-restarts.log"
+status=0
+ctest --test-dir "$BUILD" --output-on-failure -j "$JOBS" --timeout "${VX_TEST_TIMEOUT:-300}" "$@" ||
+  status=$?
+if [[ -s $BUILD/wine-exec-restarts.log ]]; then
+  echo "test-mingw: Wine died before the program printed anything, and was started again:"
+  cat "$BUILD/wine-exec-restarts.log"
+fi
+exit "$status"
