@@ -37,11 +37,13 @@ import org.junit.jupiter.api.TestMethodOrder;
 class ClientLifecycleTest {
   private static final Inbox<LogRecord> records = new Inbox<>();
   private static VeltrixClient open;
+  // java.util.logging keeps loggers by weak reference: without this one, the logger with its
+  // level and handler can be collected, and the records then go to a fresh logger unseen.
+  private static final Logger bridgeLogger = Logger.getLogger(VeltrixClient.LOGGER_NAME);
 
   static {
-    Logger logger = Logger.getLogger(VeltrixClient.LOGGER_NAME);
-    logger.setLevel(Level.ALL);
-    logger.addHandler(new Handler() {
+    bridgeLogger.setLevel(Level.ALL);
+    bridgeLogger.addHandler(new Handler() {
       @Override
       public void publish(LogRecord record) {
         records.add(record);

@@ -101,6 +101,9 @@ class TypedClientTest {
   private static final Inbox<CallbackEvent> events = new Inbox<>();
   private static final LogLineListener logListener = lines::add;
   private static final CallbackListener callbackListener = events::add;
+  // Held so that java.util.logging, which keeps loggers by weak reference, keeps the handlers
+  // the tests add to it.
+  private static final Logger bridgeLogger = Logger.getLogger(VeltrixClient.LOGGER_NAME);
   private static VeltrixClient client;
   private static String simDir;
 
@@ -345,7 +348,7 @@ class TypedClientTest {
       @Override
       public void close() {}
     };
-    Logger logger = Logger.getLogger(VeltrixClient.LOGGER_NAME);
+    Logger logger = bridgeLogger;
     Level level = logger.getLevel();
     logger.setLevel(Level.ALL);
     logger.addHandler(handler);
@@ -405,7 +408,7 @@ class TypedClientTest {
       @Override
       public void close() {}
     };
-    Logger.getLogger(VeltrixClient.LOGGER_NAME).addHandler(handler);
+    bridgeLogger.addHandler(handler);
     installed.add(handler);
     return records;
   }
@@ -454,7 +457,7 @@ class TypedClientTest {
       records.await(record -> record.getThrown() != null
           && record.getThrown().getMessage().equals("from a data listener"), 0);
     } finally {
-      installed.forEach(Logger.getLogger(VeltrixClient.LOGGER_NAME)::removeHandler);
+      installed.forEach(bridgeLogger::removeHandler);
     }
   }
 
