@@ -8,7 +8,7 @@
 #include <string>
 
 #include "bench_support.h"
-#include "marshal/text.h"
+#include "text/text.h"
 
 namespace vxbench {
 namespace {

@@ -54,10 +54,10 @@
 #include <string>
 #include <vector>
 
+#include "base/alloc.h"
 #include "bridge/service_api.h"
 #include "callback/callbacks.h"
 #include "fuzz_support.h"
-#include "marshal/alloc.h"
 #include "marshal/result_writer.h"
 #include "marshal/serialize.h"
 

@@ -27,8 +27,8 @@
 #include <string>
 #include <vector>
 
+#include "base/alloc.h"
 #include "fuzz_support.h"
-#include "marshal/alloc.h"
 #include "marshal/orders.h"
 #include "marshal/serialize.h"
 

@@ -5,7 +5,9 @@
 #include <new>
 #include <vector>
 
-#include "bridge/boundary.h"
+#include "base/alloc.h"
+#include "base/boundary.h"
+#include "base/jni_util.h"
 #include "bridge/function_table.h"
 #include "bridge/loader.h"
 #include "bridge/state.h"
@@ -13,9 +15,7 @@
 #include "callback/callbacks.h"
 #include "log/log_lines.h"
 #include "log/log_thread.h"
-#include "marshal/alloc.h"
-#include "marshal/jni_util.h"
-#include "marshal/text.h"
+#include "text/text.h"
 
 namespace vx {
 namespace {

@@ -5,11 +5,11 @@
 #include <cstdlib>
 #include <string>
 
+#include "base/jni_util.h"
 #include "bridge/state.h"
 #include "log/log_lines.h"
-#include "marshal/jni_util.h"
-#include "marshal/text.h"
 #include "platform/platform.h"
+#include "text/text.h"
 
 namespace vx {
 

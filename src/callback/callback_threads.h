@@ -9,7 +9,7 @@
 
 #include <optional>
 
-#include "bridge/boundary.h"
+#include "base/boundary.h"
 
 namespace vx {
 

@@ -1,14 +1,15 @@
 #include "callback/callbacks.h"
 
-#include "bridge/boundary.h"
+#include "base/alloc.h"
+#include "base/boundary.h"
+#include "base/byte_order.h"
+#include "base/jni_util.h"
 #include "bridge/state.h"
 #include "callback/callback_threads.h"
 #include "log/log_lines.h"
-#include "marshal/alloc.h"
-#include "marshal/jni_util.h"
 #include "marshal/result_writer.h"
 #include "marshal/serialize.h"
-#include "marshal/text.h"
+#include "text/text.h"
 
 namespace vx {
 

@@ -8,10 +8,10 @@
 #include <tuple>
 #include <utility>
 
-#include "bridge/boundary.h"
-#include "marshal/jni_util.h"
+#include "base/boundary.h"
+#include "base/jni_util.h"
 #include "marshal/serialize.h"
-#include "marshal/text.h"
+#include "text/text.h"
 
 namespace vx {
 

@@ -3,6 +3,7 @@
 
 #include <exception>
 
+#include "base/byte_order.h"
 #include "bridge/function_table.h"
 #include "exports/export_util.h"
 #include "marshal/result_writer.h"

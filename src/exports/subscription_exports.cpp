@@ -3,6 +3,7 @@
 
 #include <cstdint>
 
+#include "base/byte_order.h"
 #include "bridge/function_table.h"
 #include "callback/callbacks.h"
 #include "exports/export_util.h"

@@ -1,6 +1,6 @@
 #include "log/base_thread.h"
 
-#include "bridge/boundary.h"
+#include "base/boundary.h"
 
 namespace vx {
 

@@ -11,11 +11,11 @@
 #include <new>
 #include <utility>
 
-#include "bridge/boundary.h"
+#include "base/alloc.h"
+#include "base/boundary.h"
+#include "base/jni_util.h"
 #include "bridge/state.h"
-#include "marshal/alloc.h"
-#include "marshal/jni_util.h"
-#include "marshal/text.h"
+#include "text/text.h"
 
 namespace vx {
 

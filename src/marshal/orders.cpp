@@ -9,11 +9,11 @@
 #include <new>
 #include <string>
 
+#include "base/alloc.h"
 #include "log/log_lines.h"
-#include "marshal/alloc.h"
 #include "marshal/serialize.h"
-#include "marshal/text.h"
 #include "platform/platform.h"
+#include "text/text.h"
 
 namespace vx {
 

@@ -1,6 +1,6 @@
 #include "marshal/result_writer.h"
 
-#include "marshal/text.h"
+#include "text/text.h"
 
 namespace vx {
 

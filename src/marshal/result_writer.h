@@ -13,27 +13,14 @@
 #include <cstring>
 #include <string>
 
+#include "base/byte_order.h"
 #include "bridge/service_api.h"
-#include "marshal/text.h"
+#include "text/text.h"
 
 namespace vx {
 
 // The largest reply a Java byte[] can hold.
 constexpr std::int64_t kMaxReplyBytes = 2147483647;
-
-// ---- Little-endian stores ----------------------------------------------------------------
-
-inline void StoreLE32(unsigned char* at, std::uint32_t value) {
-  at[0] = static_cast<unsigned char>(value);
-  at[1] = static_cast<unsigned char>(value >> 8);
-  at[2] = static_cast<unsigned char>(value >> 16);
-  at[3] = static_cast<unsigned char>(value >> 24);
-}
-
-inline void StoreLE64(unsigned char* at, std::uint64_t value) {
-  StoreLE32(at, static_cast<std::uint32_t>(value));
-  StoreLE32(at + 4, static_cast<std::uint32_t>(value >> 32));
-}
 
 // ---- One text, as UTF-8 ------------------------------------------------------------------
 

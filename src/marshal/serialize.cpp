@@ -1,10 +1,10 @@
 #include "marshal/serialize.h"
 
+#include "base/alloc.h"
 #include "bridge/function_table.h"
 #include "log/log_lines.h"
-#include "marshal/alloc.h"
 #include "marshal/result_writer.h"
-#include "marshal/text.h"
+#include "text/text.h"
 
 namespace vx {
 

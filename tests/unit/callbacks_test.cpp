@@ -8,13 +8,13 @@
 #include <optional>
 #include <thread>
 
+#include "base/alloc.h"
 #include "bridge/state.h"
 #include "callback/callback_threads.h"
 #include "callback/callbacks.h"
 #include "fakejni/fakejni.h"
 #include "log/log_thread.h"
 #include "log_capture.h"
-#include "marshal/alloc.h"
 #include "record_builder.h"
 
 namespace vxtest {

@@ -10,16 +10,16 @@
 #include <sstream>
 #include <thread>
 
+#include "base/alloc.h"
 #include "bridge/state.h"
 #include "callback/callbacks.h"
 #include "ctype_locale.h"
 #include "failing_new.h"
 #include "fakejni/fakejni.h"
-#include "marshal/alloc.h"
 #include "marshal/serialize.h"
-#include "marshal/text.h"
 #include "record_builder.h"
 #include "sim_session.h"
+#include "text/text.h"
 
 extern "C" {
 JNIEXPORT jbyteArray JNICALL Java_com_tarnwick_api_NativeAPI_csd(JNIEnv*, jobject, jstring, jstring,

@@ -7,9 +7,9 @@
 #include <thread>
 #include <vector>
 
+#include "base/alloc.h"
 #include "ctype_locale.h"
 #include "log_capture.h"
-#include "marshal/alloc.h"
 #include "marshal/orders.h"
 #include "marshal/serialize.h"
 #include "platform/platform.h"

@@ -1,8 +1,8 @@
 // Payload encodings of cubes, grids, text lists and every value type.
 #include <gtest/gtest.h>
 
+#include "base/alloc.h"
 #include "ctype_locale.h"
-#include "marshal/alloc.h"
 #include "marshal/result_writer.h"
 #include "record_builder.h"
 

@@ -4,15 +4,15 @@
 #include <algorithm>
 #include <map>
 
+#include "base/alloc.h"
 #include "bridge/state.h"
 #include "ctype_locale.h"
 #include "fakejni/fakejni.h"
 #include "log/log_thread.h"
 #include "log_capture.h"
-#include "marshal/alloc.h"
 #include "marshal/serialize.h"
-#include "marshal/text.h"
 #include "record_builder.h"
+#include "text/text.h"
 
 namespace vxtest {
 namespace {

@@ -13,9 +13,9 @@
 #include "bridge/state.h"
 #include "ctype_locale.h"
 #include "fakejni/fakejni.h"
-#include "marshal/text.h"
 #include "platform/platform.h"
 #include "sim_session.h"
+#include "text/text.h"
 
 extern "C" {
 JNIEXPORT void JNICALL JNI_OnUnload(JavaVM* vm, void* reserved);

@@ -6,11 +6,11 @@
 #include <string>
 #include <vector>
 
+#include "base/alloc.h"
+#include "base/jni_util.h"
 #include "ctype_locale.h"
 #include "fakejni/fakejni.h"
-#include "marshal/alloc.h"
-#include "marshal/jni_util.h"
-#include "marshal/text.h"
+#include "text/text.h"
 
 namespace vx {
 namespace {

@@ -10,10 +10,10 @@
 #include <thread>
 #include <vector>
 
+#include "base/alloc.h"
 #include "ctype_locale.h"
-#include "marshal/alloc.h"
-#include "marshal/text.h"
 #include "platform/platform.h"
+#include "text/text.h"
 
 namespace vx {
 namespace {

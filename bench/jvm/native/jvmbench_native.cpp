@@ -17,7 +17,7 @@
 
 #include "bridge/service_api.h"
 #include "com_tarnwick_bench_BenchNative.h"
-#include "marshal/text.h"
+#include "text/text.h"
 #include "vxsim.h"
 
 namespace {

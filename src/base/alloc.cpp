@@ -1,4 +1,4 @@
-#include "marshal/alloc.h"
+#include "base/alloc.h"
 
 #include <atomic>
 #include <cstdlib>

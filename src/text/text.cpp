@@ -1,13 +1,13 @@
-#include "marshal/text.h"
+#include "text/text.h"
 
 #include <climits>
 #include <cstring>
 #include <vector>
 
-#include "marshal/alloc.h"
-#include "marshal/jni_util.h"
-#include "marshal/narrow.h"
+#include "base/alloc.h"
+#include "base/jni_util.h"
 #include "platform/platform.h"
+#include "text/narrow.h"
 
 namespace vx {
 

@@ -1,4 +1,4 @@
-#include "marshal/jni_util.h"
+#include "base/jni_util.h"
 
 #include <cstdarg>
 #include <new>
