@@ -1,9 +1,10 @@
 // The JNI side of text conversion: Java strings in, byte arrays and strings out, and the
-// int method call, against the fake VM.
+// base JNI helpers (the int method call, local references), against the fake VM.
 #include <gtest/gtest.h>
 
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "base/alloc.h"
@@ -358,6 +359,53 @@ TEST_F(TextJniTest, CallJavaIntMethodPassesArgumentsAndResult) {
                         });
   EXPECT_EQ(CallJavaIntMethod(env(), sink, take, array, jint{6}), 0);
   EXPECT_TRUE(ClearPendingException(env()));
+}
+
+// ---- LocalRef ------------------------------------------------------------------------
+
+TEST_F(TextJniTest, LocalRefDeletesWhatItHeldWhenAssignedOverOrReset) {
+  const std::size_t before = jvm().LocalRefCount();
+  jstring a = jvm().NewJString(u"a");
+  jstring b = jvm().NewJString(u"b");
+  jstring c = jvm().NewJString(u"c");
+  ASSERT_EQ(jvm().LocalRefCount(), before + 3);
+  {
+    LocalRef<jstring> first(env(), a);
+    LocalRef<jstring> second(env(), b);
+    first = std::move(second);  // a goes, b moves over
+    EXPECT_EQ(jvm().LocalRefCount(), before + 2);
+    EXPECT_EQ(first.get(), b);
+    EXPECT_FALSE(second);
+    LocalRef<jstring>& same = first;
+    first = std::move(same);  // onto itself: b stays
+    EXPECT_EQ(first.get(), b);
+    EXPECT_EQ(jvm().LocalRefCount(), before + 2);
+
+    first.reset(c);  // b goes, c is held
+    EXPECT_EQ(first.get(), c);
+    EXPECT_EQ(jvm().LocalRefCount(), before + 1);
+    first.reset(c);  // the one it holds: kept
+    EXPECT_EQ(jvm().LocalRefCount(), before + 1);
+    first.reset();
+    EXPECT_FALSE(first);
+    EXPECT_EQ(jvm().LocalRefCount(), before);
+  }
+  // Nothing deleted twice (the fake JVM reports that as an error at the test's end).
+  EXPECT_EQ(jvm().LocalRefCount(), before);
+}
+
+TEST_F(TextJniTest, LocalRefReleaseHandsTheReferenceOver) {
+  const std::size_t before = jvm().LocalRefCount();
+  jstring kept = nullptr;
+  {
+    LocalRef<jstring> ref(env(), jvm().NewJString(u"kept"));
+    kept = ref.release();
+    EXPECT_FALSE(ref);
+  }
+  ASSERT_EQ(jvm().LocalRefCount(), before + 1);
+  EXPECT_EQ(jvm().StringU16(kept), u"kept");
+  env()->DeleteLocalRef(kept);
+  EXPECT_EQ(jvm().LocalRefCount(), before);
 }
 
 }  // namespace
