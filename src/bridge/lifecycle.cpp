@@ -127,7 +127,8 @@ void SetJniEnv(JNIEnv* env, jobject self, jstring directory) {
   vx::g_jvm.store(vm);
   vx::StoreCallbackObject(env, self);
 
-  // 3: the log thread (no effect while it runs).
+  // 3: the log thread (no effect while it runs), which delivers to what 1-2 stored.
+  vx::g_logThread.SetJavaTarget(vm, vx::g_callbackObject.load());
   vx::g_logThread.Start();
 
   // How service threads are attached for deliveries: read on the first call only.
@@ -155,6 +156,7 @@ void OnUnload() {
   vx::ReleaseCallbackThreads();
   vx::g_logThread.Stop();
   vx::g_logThread.Join();
+  vx::g_logThread.SetJavaTarget(nullptr, nullptr);  // no later run may use the references
 
   JavaVM* vm = vx::g_jvm.load();
   if (vm != nullptr) {
@@ -165,5 +167,17 @@ void OnUnload() {
   }
   vx::g_jvm.store(nullptr);
 }
+
+namespace testing {
+void ResetBridgeState() {
+  g_jvm.store(nullptr);
+  g_callbackObject.store(nullptr);
+  g_logThread.SetJavaTarget(nullptr, nullptr);
+  RetireCallbackTarget();  // its record stays with its owner until unload
+  g_hServiceLib.store(nullptr);
+  ClearFunctionTable();
+  ReleaseCallbackThreads();
+}
+}  // namespace testing
 
 }  // namespace vx

@@ -18,7 +18,9 @@ extern std::atomic<jobject> g_callbackObject;
 extern std::atomic<platform::LibraryHandle> g_hServiceLib;
 
 namespace testing {
-// Returns the Bridge state to its load-time defaults without touching any reference.
+// Returns the Bridge state to its load-time defaults without touching any reference, with
+// what the entry points set beside it: the log thread's target, the callback object's
+// record, the callback thread mode. Lives with the entry points, in lifecycle.cpp.
 void ResetBridgeState();
 }  // namespace testing
 

@@ -14,7 +14,6 @@
 #include "base/alloc.h"
 #include "base/boundary.h"
 #include "base/jni_util.h"
-#include "bridge/state.h"
 #include "text/text.h"
 
 namespace vx {
@@ -118,9 +117,14 @@ void DeliverLine(JNIEnv* env, jobject callbackObject, jmethodID logMethod,
 
 }  // namespace
 
+void CLogThread::SetJavaTarget(JavaVM* vm, jobject callbackObject) {
+  m_vm.store(vm);
+  m_callbackObject.store(callbackObject);
+}
+
 std::uint32_t CLogThread::Run() {
-  JavaVM* vm = g_jvm.load();
-  jobject callbackObject = g_callbackObject.load();
+  JavaVM* vm = m_vm.load();
+  jobject callbackObject = m_callbackObject.load();
   if (vm == nullptr || callbackObject == nullptr) return 0;
 
   // A daemon thread: an ordinary attached thread would keep the JVM from exiting after
