@@ -2,6 +2,7 @@
 
 #include <mutex>
 #include <new>
+#include <utility>
 #include <vector>
 
 #include "base/alloc.h"
@@ -14,7 +15,7 @@ std::atomic<const CallbackTarget*> g_callbackTarget{nullptr};
 namespace {
 // Every record made, published or retired, until unload.
 std::mutex g_targetsLock;
-std::vector<CallbackTarget*> g_targets;
+std::vector<BridgeOwned<CallbackTarget>> g_targets;
 
 // dataAPICallBack on the object's class, or null; a failed lookup leaves no exception
 // pending.
@@ -30,17 +31,18 @@ jmethodID LookUpDataMethod(JNIEnv* env, jobject object) {
 
 void PublishCallbackTarget(JNIEnv* env, jobject object) {
   const jmethodID method = LookUpDataMethod(env, object);
-  auto* target = static_cast<CallbackTarget*>(BridgeAlloc(sizeof(CallbackTarget)));
-  if (target == nullptr) return;
+  BridgeOwned<CallbackTarget> target(
+      static_cast<CallbackTarget*>(BridgeAlloc(sizeof(CallbackTarget))));
+  if (!target) return;
   *target = CallbackTarget{object, method};
+  const CallbackTarget* published = target.get();
   std::lock_guard<std::mutex> guard(g_targetsLock);
   try {
-    g_targets.push_back(target);
+    g_targets.push_back(std::move(target));
   } catch (const std::bad_alloc&) {
-    BridgeFree(target);
-    return;
+    return;  // the vector could not grow: `target` still owns the record and frees it
   }
-  g_callbackTarget.store(target);
+  g_callbackTarget.store(published);
 }
 
 void EnsureCallbackTarget(JNIEnv* env, jobject object) {
@@ -61,7 +63,6 @@ void RetireCallbackTarget() { g_callbackTarget.store(nullptr); }
 void FreeCallbackTargets() {
   g_callbackTarget.store(nullptr);
   std::lock_guard<std::mutex> guard(g_targetsLock);
-  for (CallbackTarget* target : g_targets) BridgeFree(target);
   g_targets.clear();
 }
 
