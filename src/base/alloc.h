@@ -4,6 +4,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
+#include <type_traits>
 
 namespace vx {
 
@@ -15,19 +17,26 @@ enum class Fill { kZero, kNone };
 void* BridgeAlloc(std::size_t size, Fill fill = Fill::kZero);
 void BridgeFree(void* block);
 
-// Owning pointer for a BridgeAlloc block.
-class BridgeBuffer {
+// Frees a BridgeAlloc block: the deleter of every owner of one.
+struct BridgeDeleter {
+  void operator()(void* block) const noexcept { BridgeFree(block); }
+};
+template <typename T>
+using BridgeOwned = std::unique_ptr<T, BridgeDeleter>;
+
+// `count` zero-filled records of a plain type `T` in one BridgeAlloc block, or null.
+template <typename T>
+BridgeOwned<T[]> BridgeAllocArray(std::size_t count) {
+  static_assert(std::is_trivial<T>::value, "the records are used without being constructed");
+  if (count > SIZE_MAX / sizeof(T)) return nullptr;
+  return BridgeOwned<T[]>(static_cast<T*>(BridgeAlloc(count * sizeof(T))));
+}
+
+// A block of `size` bytes, owned (null when it could not be had).
+class BridgeBuffer : public BridgeOwned<unsigned char[]> {
  public:
   explicit BridgeBuffer(std::size_t size, Fill fill = Fill::kZero)
-      : m_data(static_cast<unsigned char*>(BridgeAlloc(size, fill))) {}
-  ~BridgeBuffer() { BridgeFree(m_data); }
-  BridgeBuffer(const BridgeBuffer&) = delete;
-  BridgeBuffer& operator=(const BridgeBuffer&) = delete;
-  unsigned char* get() const { return m_data; }
-  explicit operator bool() const { return m_data != nullptr; }
-
- private:
-  unsigned char* m_data;
+      : BridgeOwned<unsigned char[]>(static_cast<unsigned char*>(BridgeAlloc(size, fill))) {}
 };
 
 namespace testing {

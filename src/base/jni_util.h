@@ -8,24 +8,41 @@
 
 namespace vx {
 
+// Owns one local reference and deletes it when it goes, is reset or is assigned over.
+// Moves hand the reference on; release() hands it to the caller, who then deletes it.
 template <typename T>
 class LocalRef {
  public:
   LocalRef(JNIEnv* env, T ref) : m_env(env), m_ref(ref) {}
-  ~LocalRef() {
-    if (m_ref != nullptr && m_env != nullptr) m_env->DeleteLocalRef(m_ref);
-  }
+  ~LocalRef() { Delete(); }
   LocalRef(LocalRef&& other) noexcept
       : m_env(other.m_env), m_ref(std::exchange(other.m_ref, nullptr)) {}
-  LocalRef& operator=(LocalRef&&) = delete;
+  LocalRef& operator=(LocalRef&& other) noexcept {
+    if (this != &other) {
+      Delete();
+      m_env = other.m_env;
+      m_ref = std::exchange(other.m_ref, nullptr);
+    }
+    return *this;
+  }
   LocalRef(const LocalRef&) = delete;
   LocalRef& operator=(const LocalRef&) = delete;
 
   T get() const { return m_ref; }
-  T release() { return std::exchange(m_ref, nullptr); }
+  // Deletes the reference held and holds `ref` instead.
+  void reset(T ref = nullptr) {
+    if (ref == m_ref) return;
+    Delete();
+    m_ref = ref;
+  }
+  [[nodiscard]] T release() { return std::exchange(m_ref, nullptr); }
   explicit operator bool() const { return m_ref != nullptr; }
 
  private:
+  void Delete() {
+    if (m_ref != nullptr && m_env != nullptr) m_env->DeleteLocalRef(m_ref);
+  }
+
   JNIEnv* m_env;
   T m_ref;
 };

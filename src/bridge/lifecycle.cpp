@@ -2,15 +2,14 @@
 #include <jni.h>
 
 #include <mutex>
-#include <new>
 #include <vector>
 
-#include "base/alloc.h"
 #include "base/boundary.h"
 #include "base/jni_util.h"
 #include "bridge/function_table.h"
 #include "bridge/loader.h"
 #include "bridge/state.h"
+#include "callback/callback_target.h"
 #include "callback/callback_threads.h"
 #include "callback/callbacks.h"
 #include "log/log_lines.h"
@@ -20,35 +19,11 @@
 namespace vx {
 namespace {
 
-// References replaced by a repeated setJniEnv, and every callback target record made. A
-// thread may still be using one (the log thread reads the reference once per run, a
-// delivery its record once per message), so they live until unload.
+// References replaced by a repeated setJniEnv. A thread may still be using one (the log
+// thread reads the reference once per run, a delivery its record once per message), so they
+// live until unload.
 std::mutex g_retiredLock;
 std::vector<jobject> g_retiredRefs;
-std::vector<CallbackTarget*> g_targets;
-
-// Looks dataAPICallBack up on the object's class and publishes it with the object. The
-// method ID stays valid while the class is loaded, which the global reference ensures.
-// Without memory for the record, deliveries look the method up per message.
-void PublishCallbackTarget(JNIEnv* env, jobject object) {
-  jmethodID method = nullptr;
-  {
-    LocalRef<jclass> type(env, env->GetObjectClass(object));
-    if (type) method = env->GetMethodID(type.get(), "dataAPICallBack", "([BI)I");
-    ClearPendingException(env);  // NoSuchMethodError: each delivery reports it then
-  }
-  auto* target = static_cast<CallbackTarget*>(BridgeAlloc(sizeof(CallbackTarget)));
-  if (target == nullptr) return;
-  *target = CallbackTarget{object, method};
-  std::lock_guard<std::mutex> guard(g_retiredLock);
-  try {
-    g_targets.push_back(target);
-  } catch (const std::bad_alloc&) {
-    BridgeFree(target);
-    return;
-  }
-  g_callbackTarget.store(target);
-}
 
 void StoreCallbackObject(JNIEnv* env, jobject receiver) {
   jobject fresh = env->NewGlobalRef(receiver);
@@ -56,8 +31,7 @@ void StoreCallbackObject(JNIEnv* env, jobject receiver) {
   if (previous != nullptr && fresh != nullptr && env->IsSameObject(previous, fresh)) {
     // Same object again: the stored reference and its record already serve.
     env->DeleteGlobalRef(fresh);
-    const CallbackTarget* target = g_callbackTarget.load();
-    if (target == nullptr || target->object != previous) PublishCallbackTarget(env, previous);
+    EnsureCallbackTarget(env, previous);
     return;
   }
   {
@@ -82,15 +56,16 @@ void StoreCallbackObject(JNIEnv* env, jobject receiver) {
 // forgotten), and frees every callback target record.
 void DeleteCallbackObjects(JNIEnv* env) {
   jobject current = g_callbackObject.exchange(nullptr);
-  g_callbackTarget.store(nullptr);
-  std::lock_guard<std::mutex> guard(g_retiredLock);
-  if (env != nullptr) {
-    if (current != nullptr) env->DeleteGlobalRef(current);
-    for (jobject retired : g_retiredRefs) env->DeleteGlobalRef(retired);
+  RetireCallbackTarget();
+  {
+    std::lock_guard<std::mutex> guard(g_retiredLock);
+    if (env != nullptr) {
+      if (current != nullptr) env->DeleteGlobalRef(current);
+      for (jobject retired : g_retiredRefs) env->DeleteGlobalRef(retired);
+    }
+    g_retiredRefs.clear();
   }
-  g_retiredRefs.clear();
-  for (CallbackTarget* target : g_targets) BridgeFree(target);
-  g_targets.clear();
+  FreeCallbackTargets();
 }
 
 jint NegotiateVersion(JavaVM* vm) {
@@ -152,7 +127,8 @@ void SetJniEnv(JNIEnv* env, jobject self, jstring directory) {
   vx::g_jvm.store(vm);
   vx::StoreCallbackObject(env, self);
 
-  // 3: the log thread (no effect while it runs).
+  // 3: the log thread (no effect while it runs), which delivers to what 1-2 stored.
+  vx::g_logThread.SetJavaTarget(vm, vx::g_callbackObject.load());
   vx::g_logThread.Start();
 
   // How service threads are attached for deliveries: read on the first call only.
@@ -180,6 +156,7 @@ void OnUnload() {
   vx::ReleaseCallbackThreads();
   vx::g_logThread.Stop();
   vx::g_logThread.Join();
+  vx::g_logThread.SetJavaTarget(nullptr, nullptr);  // no later run may use the references
 
   JavaVM* vm = vx::g_jvm.load();
   if (vm != nullptr) {
@@ -190,5 +167,17 @@ void OnUnload() {
   }
   vx::g_jvm.store(nullptr);
 }
+
+namespace testing {
+void ResetBridgeState() {
+  g_jvm.store(nullptr);
+  g_callbackObject.store(nullptr);
+  g_logThread.SetJavaTarget(nullptr, nullptr);
+  RetireCallbackTarget();  // its record stays with its owner until unload
+  g_hServiceLib.store(nullptr);
+  ClearFunctionTable();
+  ReleaseCallbackThreads();
+}
+}  // namespace testing
 
 }  // namespace vx

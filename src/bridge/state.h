@@ -17,17 +17,10 @@ extern std::atomic<jobject> g_callbackObject;
 // Set (release) only once the Function table is resolved from it.
 extern std::atomic<platform::LibraryHandle> g_hServiceLib;
 
-// The callback object's dataAPICallBack, looked up once by setJniEnv when it stores the
-// object. Immutable once published; replaced records are kept until unload, like replaced
-// references. A record serves only while its `object` is the one in g_callbackObject.
-struct CallbackTarget {
-  jobject object;        // the global reference it was looked up for
-  jmethodID dataMethod;  // null when the lookup failed
-};
-extern std::atomic<const CallbackTarget*> g_callbackTarget;
-
 namespace testing {
-// Returns the Bridge state to its load-time defaults without touching any reference.
+// Returns the Bridge state to its load-time defaults without touching any reference, with
+// what the entry points set beside it: the log thread's target, the callback object's
+// record, the callback thread mode. Lives with the entry points, in lifecycle.cpp.
 void ResetBridgeState();
 }  // namespace testing
 

@@ -45,10 +45,7 @@ constexpr char16_t kAttachedValue[] = u"attached";
 void DetachEndingThread() {
   JavaVM* vm = g_jvm.load();
   if (vm == nullptr || g_processExiting.load()) return;
-  JNIEnv* env = nullptr;
-  if (vm->GetEnv(reinterpret_cast<void**>(&env), JNI_VERSION_1_2) == JNI_OK) {
-    vm->DetachCurrentThread();
-  }
+  DetachIfAttached(vm);
 }
 
 bool Equals(JNIEnv* env, jstring text, const std::u16string_view expected) {
@@ -122,28 +119,22 @@ DeliveryEnv::DeliveryEnv(JavaVM* vm) : m_vm(vm) {
   }
   // A thread of the process's exit: the JVM may be gone (see g_processExiting).
   if (g_processExiting.load()) return;
-  if (vm->GetEnv(reinterpret_cast<void**>(&m_env), JNI_VERSION_1_2) == JNI_OK && m_env != nullptr) {
-    return;
-  }
-  m_env = nullptr;
+  m_env = AttachedEnv(vm);
+  if (m_env != nullptr) return;
   WatchProcessExit();
   // Named in attach order; a failed attach leaves a gap in the numbers.
   char name[32];
   std::snprintf(name, sizeof name, "veltrix-callback-%u", g_attachedThreads.fetch_add(1) + 1);
-  JavaVMAttachArgs args{JNI_VERSION_1_2, name, nullptr};
-  if (vm->AttachCurrentThreadAsDaemon(reinterpret_cast<void**>(&m_env), &args) != JNI_OK) {
-    m_env = nullptr;
-    return;
-  }
+  // Attached now, detached by the thread-exit hook when the thread ends.
+  m_env = AttachDaemonThread(vm, name);
+  if (m_env == nullptr) return;
   // Without the exit request the thread would end attached: then it leaves again after
   // this delivery, as per message.
   m_detach = !platform::RunAtThreadExit();
 }
 
 DeliveryEnv::~DeliveryEnv() {
-  if (!m_detach) return;
-  if (m_env->ExceptionCheck()) m_env->ExceptionClear();
-  m_vm->DetachCurrentThread();
+  if (m_detach) DetachThread(m_vm, m_env);
 }
 
 namespace testing {

@@ -5,6 +5,7 @@
 #include "base/byte_order.h"
 #include "base/jni_util.h"
 #include "bridge/state.h"
+#include "callback/callback_target.h"
 #include "callback/callback_threads.h"
 #include "log/log_lines.h"
 #include "marshal/result_writer.h"
@@ -29,20 +30,6 @@ jbyteArray HeaderOnly(JNIEnv* env, const VXMSG* message, std::int32_t code) {
   unsigned char header[kMessageHeaderSize];
   WriteMessageHeader(header, message, code, 0);
   return NewJavaByteArray(env, header, kMessageHeaderSize);
-}
-
-// dataAPICallBack of the callback object: the method setJniEnv looked up with it, else
-// looked up now (a failed lookup leaves no exception pending).
-jmethodID DataMethodOf(JNIEnv* env, jobject callbackObject) {
-  const CallbackTarget* target = g_callbackTarget.load(std::memory_order_acquire);
-  if (target != nullptr && target->object == callbackObject && target->dataMethod != nullptr) {
-    return target->dataMethod;
-  }
-  LocalRef<jclass> callbackClass(env, env->GetObjectClass(callbackObject));
-  jmethodID method = nullptr;
-  if (callbackClass) method = env->GetMethodID(callbackClass.get(), "dataAPICallBack", "([BI)I");
-  ClearPendingException(env);
-  return method;
 }
 
 // Whatever throws on the way ends the delivery: the service's thread gets 0 all the same.

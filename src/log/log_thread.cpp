@@ -14,7 +14,6 @@
 #include "base/alloc.h"
 #include "base/boundary.h"
 #include "base/jni_util.h"
-#include "bridge/state.h"
 #include "text/text.h"
 
 namespace vx {
@@ -118,23 +117,26 @@ void DeliverLine(JNIEnv* env, jobject callbackObject, jmethodID logMethod,
 
 }  // namespace
 
+void CLogThread::SetJavaTarget(JavaVM* vm, jobject callbackObject) {
+  m_vm.store(vm);
+  m_callbackObject.store(callbackObject);
+}
+
 std::uint32_t CLogThread::Run() {
-  JavaVM* vm = g_jvm.load();
-  jobject callbackObject = g_callbackObject.load();
+  JavaVM* vm = m_vm.load();
+  jobject callbackObject = m_callbackObject.load();
   if (vm == nullptr || callbackObject == nullptr) return 0;
 
-  JNIEnv* env = nullptr;
   // A daemon thread: an ordinary attached thread would keep the JVM from exiting after
-  // main returns, and nothing would ever stop this one.
-  if (vm->AttachCurrentThreadAsDaemon(reinterpret_cast<void**>(&env), nullptr) != JNI_OK ||
-      env == nullptr) {
-    return 0;
-  }
+  // main returns, and nothing would ever stop this one. Detached when the run ends.
+  ScopedAttach attach(vm, ScopedAttach::Daemon{});
+  JNIEnv* env = attach.env();
+  if (env == nullptr) return 0;
 
-  jclass callbackClass = env->GetObjectClass(callbackObject);
   jmethodID logMethod = nullptr;
-  if (callbackClass != nullptr) {
-    logMethod = env->GetMethodID(callbackClass, "logAPICallBack", "([B)I");
+  LocalRef<jclass> callbackClass(env, env->GetObjectClass(callbackObject));
+  if (callbackClass) {
+    logMethod = env->GetMethodID(callbackClass.get(), "logAPICallBack", "([B)I");
   }
   ClearPendingException(env);
 
@@ -168,8 +170,6 @@ std::uint32_t CLogThread::Run() {
     if (taken < kLingerBelowLines) m_logQueue.Linger(kLingerMicroseconds);
   }
 
-  if (callbackClass != nullptr) env->DeleteLocalRef(callbackClass);
-  vm->DetachCurrentThread();
   return 0;
 }
 

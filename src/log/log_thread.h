@@ -2,6 +2,9 @@
 // each queued line to Java's logAPICallBack.
 #pragma once
 
+#include <jni.h>
+
+#include <atomic>
 #include <cstdarg>
 #include <cstddef>
 #include <cstdint>
@@ -42,12 +45,18 @@ class CLogThread : public CBaseThread {
 
   CLogQueue& Queue() { return m_logQueue; }
 
+  // Where the thread delivers: the VM and the callback object as setJniEnv stored them. Each
+  // run reads them once, at its start, and ends at once when either is null.
+  void SetJavaTarget(JavaVM* vm, jobject callbackObject);
+
  protected:
   std::uint32_t Run() override;
 
  private:
   CLogQueue m_logQueue;
   char* m_pFormatBuf;
+  std::atomic<JavaVM*> m_vm{nullptr};
+  std::atomic<jobject> m_callbackObject{nullptr};
 };
 
 // The process's log object. It lives from library load to library unload; at process

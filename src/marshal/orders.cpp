@@ -8,6 +8,7 @@
 #include <limits>
 #include <new>
 #include <string>
+#include <utility>
 
 #include "base/alloc.h"
 #include "log/log_lines.h"
@@ -102,8 +103,6 @@ bool ParseOrderList(const std::string& json, Json::Value& root) {
   return reader.parse(begin, begin + json.size(), root, true);
 }
 
-OrderArray::~OrderArray() { BridgeFree(m_records); }
-
 std::int32_t BuildOrderArray(const std::string& json, OrderArray& orders) {
   try {
     Json::Value root;
@@ -123,20 +122,14 @@ std::int32_t BuildOrderArray(const std::string& json, OrderArray& orders) {
       }
     }
     const auto count = static_cast<std::int32_t>(root.size());
-    auto* records =
-        static_cast<OrderInfo*>(BridgeAlloc(sizeof(OrderInfo) * static_cast<std::size_t>(count)));
-    if (records == nullptr) {
+    auto records = BridgeAllocArray<OrderInfo>(static_cast<std::size_t>(count));
+    if (!records) {
       logline::OrderAllocFail(count);
       return kCodeOutOfMemory;
     }
-    try {
-      OrderInfo* record = records;
-      for (const Json::Value& element : root) FillRecord(element, *record++);
-    } catch (...) {
-      BridgeFree(records);
-      throw;
-    }
-    orders.m_records = records;
+    OrderInfo* record = records.get();
+    for (const Json::Value& element : root) FillRecord(element, *record++);
+    orders.m_records = std::move(records);
     orders.m_count = count;
     return 0;
   } catch (...) {

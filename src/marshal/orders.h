@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <string>
 
+#include "base/alloc.h"
 #include "bridge/service_api.h"
 
 namespace Json {
@@ -15,17 +16,12 @@ namespace vx {
 // Owns the records for the length of one call.
 class OrderArray {
  public:
-  OrderArray() = default;
-  ~OrderArray();
-  OrderArray(const OrderArray&) = delete;
-  OrderArray& operator=(const OrderArray&) = delete;
-
-  OrderInfo* data() const { return m_records; }
+  OrderInfo* data() const { return m_records.get(); }
   std::int32_t size() const { return m_count; }
 
  private:
   friend std::int32_t BuildOrderArray(const std::string& json, OrderArray& orders);
-  OrderInfo* m_records = nullptr;
+  BridgeOwned<OrderInfo[]> m_records;
   std::int32_t m_count = 0;
 };
 

@@ -63,27 +63,24 @@ jbyteArray NewReplyArray(JNIEnv* env, const ResultReply& reply) {
 
 }  // namespace
 
-ResultReply::~ResultReply() { BridgeFree(m_block); }
-
 void ResultReply::SetHeaderOnly(std::int32_t code) {
-  BridgeFree(m_block);
-  m_block = nullptr;
+  m_block.reset();
   WriteHeader(m_header, code, 0);
   m_size = kResultHeaderSize;
   m_code = code;
 }
 
 bool ResultReply::Allocate(std::int64_t payloadLength) {
-  BridgeFree(m_block);
+  m_block.reset();
   // Not zero-filled: the header and exactly the measured payload are written over it, and
   // a payload that does not match is discarded unread.
-  m_block = static_cast<unsigned char*>(
-      BridgeAlloc(static_cast<std::size_t>(kResultHeaderSize + payloadLength), Fill::kNone));
+  m_block.reset(static_cast<unsigned char*>(
+      BridgeAlloc(static_cast<std::size_t>(kResultHeaderSize + payloadLength), Fill::kNone)));
   return m_block != nullptr;
 }
 
 void ResultReply::SetSuccess(std::int64_t payloadLength) {
-  WriteHeader(m_block, 0, payloadLength);
+  WriteHeader(m_block.get(), 0, payloadLength);
   m_size = static_cast<std::int32_t>(kResultHeaderSize + payloadLength);
   m_code = 0;
 }

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 
+#include "base/alloc.h"
 #include "bridge/service_api.h"
 
 namespace vx {
@@ -21,26 +22,22 @@ constexpr std::int32_t kResultHeaderSize = 16;
 // in the object itself, so building one cannot fail.
 class ResultReply {
  public:
-  ResultReply() = default;
-  ~ResultReply();
-  ResultReply(const ResultReply&) = delete;
-  ResultReply& operator=(const ResultReply&) = delete;
-
-  const unsigned char* data() const { return m_block != nullptr ? m_block : m_header; }
+  const unsigned char* data() const { return m_block ? m_block.get() : m_header; }
   std::int32_t size() const { return m_size; }
   std::int32_t code() const { return m_code; }
 
   // The 16-byte reply with `code` and no payload; drops a payload built before.
   void SetHeaderOnly(std::int32_t code);
-  // Room for the header and `payloadLength` bytes, zero-filled; false when it cannot be had.
+  // Room for the header and `payloadLength` bytes, not zero-filled (every byte is written
+  // before any is read); false when it cannot be had.
   bool Allocate(std::int64_t payloadLength);
-  unsigned char* payload() { return m_block + kResultHeaderSize; }
+  unsigned char* payload() { return m_block.get() + kResultHeaderSize; }
   // Writes the success header over the allocated buffer.
   void SetSuccess(std::int64_t payloadLength);
 
  private:
   unsigned char m_header[kResultHeaderSize] = {};
-  unsigned char* m_block = nullptr;  // BridgeAlloc'd: header and payload
+  BridgeOwned<unsigned char[]> m_block;  // header and payload
   std::int32_t m_size = 0;
   std::int32_t m_code = 0;
 };

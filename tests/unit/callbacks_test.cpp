@@ -10,6 +10,7 @@
 
 #include "base/alloc.h"
 #include "bridge/state.h"
+#include "callback/callback_target.h"
 #include "callback/callback_threads.h"
 #include "callback/callbacks.h"
 #include "fakejni/fakejni.h"

@@ -1,12 +1,16 @@
 // The JNI side of text conversion: Java strings in, byte arrays and strings out, and the
-// int method call, against the fake VM.
+// base JNI helpers (the int method call, local references, the attach guard), against the
+// fake VM.
 #include <gtest/gtest.h>
 
 #include <cstdint>
 #include <string>
+#include <thread>
+#include <utility>
 #include <vector>
 
 #include "base/alloc.h"
+#include "base/boundary.h"
 #include "base/jni_util.h"
 #include "ctype_locale.h"
 #include "fakejni/fakejni.h"
@@ -358,6 +362,133 @@ TEST_F(TextJniTest, CallJavaIntMethodPassesArgumentsAndResult) {
                         });
   EXPECT_EQ(CallJavaIntMethod(env(), sink, take, array, jint{6}), 0);
   EXPECT_TRUE(ClearPendingException(env()));
+}
+
+// ---- LocalRef ------------------------------------------------------------------------
+
+TEST_F(TextJniTest, LocalRefDeletesWhatItHeldWhenAssignedOverOrReset) {
+  const std::size_t before = jvm().LocalRefCount();
+  jstring a = jvm().NewJString(u"a");
+  jstring b = jvm().NewJString(u"b");
+  jstring c = jvm().NewJString(u"c");
+  ASSERT_EQ(jvm().LocalRefCount(), before + 3);
+  {
+    LocalRef<jstring> first(env(), a);
+    LocalRef<jstring> second(env(), b);
+    first = std::move(second);  // a goes, b moves over
+    EXPECT_EQ(jvm().LocalRefCount(), before + 2);
+    EXPECT_EQ(first.get(), b);
+    EXPECT_FALSE(second);
+    LocalRef<jstring>& same = first;
+    first = std::move(same);  // onto itself: b stays
+    EXPECT_EQ(first.get(), b);
+    EXPECT_EQ(jvm().LocalRefCount(), before + 2);
+
+    first.reset(c);  // b goes, c is held
+    EXPECT_EQ(first.get(), c);
+    EXPECT_EQ(jvm().LocalRefCount(), before + 1);
+    first.reset(c);  // the one it holds: kept
+    EXPECT_EQ(jvm().LocalRefCount(), before + 1);
+    first.reset();
+    EXPECT_FALSE(first);
+    EXPECT_EQ(jvm().LocalRefCount(), before);
+  }
+  // Nothing deleted twice (the fake JVM reports that as an error at the test's end).
+  EXPECT_EQ(jvm().LocalRefCount(), before);
+}
+
+TEST_F(TextJniTest, LocalRefReleaseHandsTheReferenceOver) {
+  const std::size_t before = jvm().LocalRefCount();
+  jstring kept = nullptr;
+  {
+    LocalRef<jstring> ref(env(), jvm().NewJString(u"kept"));
+    kept = ref.release();
+    EXPECT_FALSE(ref);
+  }
+  ASSERT_EQ(jvm().LocalRefCount(), before + 1);
+  EXPECT_EQ(jvm().StringU16(kept), u"kept");
+  env()->DeleteLocalRef(kept);
+  EXPECT_EQ(jvm().LocalRefCount(), before);
+}
+
+// ---- The attach guard and the attach-now, detach-later pair --------------------------
+
+TEST_F(TextJniTest, DaemonAttachGuardDetachesOnlyWhatItAttached) {
+  JavaVM* vm = jvm().vm();
+  // An unattached thread: attached as a named daemon, detached when the guard ends.
+  std::thread([&] {
+    ScopedAttach attach(vm, ScopedAttach::Daemon{"vx-test-daemon"});
+    ASSERT_NE(attach.env(), nullptr);
+    EXPECT_TRUE(attach.attachedHere());
+    EXPECT_EQ(jvm().CurrentEnv(), attach.env());
+  }).join();
+  EXPECT_EQ(jvm().AttachCount(), 1u);
+  EXPECT_EQ(jvm().DaemonAttachCount(), 1u);
+  EXPECT_EQ(jvm().AttachNames(), std::vector<std::string>{"vx-test-daemon"});
+  EXPECT_EQ(jvm().DetachCount(), 1u);
+
+  // The test thread (a Java thread) and a thread another library attached are used as
+  // they are, and stay attached.
+  {
+    ScopedAttach attach(vm, ScopedAttach::Daemon{"unused"});
+    EXPECT_EQ(attach.env(), env());
+    EXPECT_FALSE(attach.attachedHere());
+  }
+  std::thread([&] {
+    JNIEnv* own = nullptr;
+    ASSERT_EQ(vm->AttachCurrentThread(reinterpret_cast<void**>(&own), nullptr), JNI_OK);
+    {
+      ScopedAttach attach(vm, ScopedAttach::Daemon{});
+      EXPECT_EQ(attach.env(), own);
+      EXPECT_FALSE(attach.attachedHere());
+    }
+    EXPECT_EQ(jvm().CurrentEnv(), own);
+    vm->DetachCurrentThread();
+  }).join();
+  EXPECT_EQ(jvm().DaemonAttachCount(), 1u);
+  EXPECT_EQ(jvm().CallCount("DetachCurrentThread"), 2u);  // the first guard's, the owner's
+
+  // No attachment: no env, and nothing is detached.
+  jvm().FailNth(Fn::AttachCurrentThreadAsDaemon);
+  std::thread([&] {
+    ScopedAttach attach(vm, ScopedAttach::Daemon{});
+    EXPECT_EQ(attach.env(), nullptr);
+    EXPECT_FALSE(attach.attachedHere());
+  }).join();
+  EXPECT_EQ(jvm().CallCount("DetachCurrentThread"), 2u);
+  EXPECT_EQ(jvm().AttachedThreadCount(), 0u);
+  EXPECT_EQ(jvm().LeakedThreadCount(), 0u);
+}
+
+TEST_F(TextJniTest, DaemonAttachedNowIsDetachedLaterOnlyWhileAttached) {
+  JavaVM* vm = jvm().vm();
+  std::thread([&] {
+    JNIEnv* attached = AttachDaemonThread(vm, "vx-test-lasting");
+    ASSERT_NE(attached, nullptr);
+    EXPECT_EQ(AttachedEnv(vm), attached);
+    EXPECT_EQ(jvm().DetachCount(), 0u);
+    DetachIfAttached(vm);  // as the thread-exit hook does
+    EXPECT_EQ(AttachedEnv(vm), nullptr);
+    DetachIfAttached(vm);  // nothing left to detach
+  }).join();
+  EXPECT_EQ(jvm().DaemonAttachCount(), 1u);
+  EXPECT_EQ(jvm().AttachNames(), std::vector<std::string>{"vx-test-lasting"});
+  EXPECT_EQ(jvm().DetachCount(), 1u);
+  EXPECT_EQ(jvm().CallCount("DetachCurrentThread"), 1u);
+
+  // Detached from its own path, with an exception pending: cleared first.
+  std::thread([&] {
+    JNIEnv* attached = AttachDaemonThread(vm, nullptr);
+    ASSERT_NE(attached, nullptr);
+    fakejni::FakeJvm::ThrowJava(attached, "java/lang/RuntimeException");
+    const std::uint64_t clears = jvm().CallCount("ExceptionClear");
+    DetachThread(vm, attached);
+    EXPECT_EQ(jvm().CallCount("ExceptionClear"), clears + 1);
+    EXPECT_EQ(AttachedEnv(vm), nullptr);
+  }).join();
+  EXPECT_EQ(jvm().AttachNames(), (std::vector<std::string>{"vx-test-lasting", ""}));
+  EXPECT_EQ(jvm().DetachCount(), 2u);
+  EXPECT_EQ(jvm().LeakedThreadCount(), 0u);
 }
 
 }  // namespace
