@@ -37,7 +37,8 @@ for arg in "$@"; do
   fi
 done
 
-cmake -S "${root}/bench/jvm" -B "${build}" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
+cmake -S "${root}/bench/jvm" -B "${build}" -G Ninja -DCMAKE_BUILD_TYPE=Release \
+  -DVX_WARNINGS_AS_ERRORS=ON >/dev/null
 cmake --build "${build}" --target vx_jvmbench -j 2 >/dev/null
 
 figures="${build}/per-message-figures.txt"

@@ -6,7 +6,7 @@
 # manifest holds every MANIFEST line, and the natives named by CHECK_SO and CHECK_DLL, taken
 # out of the jar, pass tests/check_so_deps.cmake (glibc only) and tests/check_dll_exports.cmake
 # (JNI exports, system imports only).
-cmake_minimum_required(VERSION 3.20)
+cmake_minimum_required(VERSION 3.25)
 
 execute_process(COMMAND "${JAR_TOOL}" tf "${JAR}" OUTPUT_VARIABLE listing RESULT_VARIABLE rc)
 if(NOT rc EQUAL 0)

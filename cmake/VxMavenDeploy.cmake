@@ -2,7 +2,7 @@
 #   cmake -DDIR=<version dir> -DBASE=<dir>/<artifact>-<version> -DPOM=<pom> -DJAR=<jar>
 #         [-DSOURCES=<jar>] [-DJAVADOC=<jar>] -DGROUP=<g> -DARTIFACT=<a> -DVERSION=<v>
 #         -P VxMavenDeploy.cmake
-cmake_minimum_required(VERSION 3.20)
+cmake_minimum_required(VERSION 3.25)
 
 file(REMOVE_RECURSE "${DIR}")
 file(MAKE_DIRECTORY "${DIR}")

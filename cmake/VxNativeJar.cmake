@@ -86,12 +86,16 @@ function(vx_add_doc_jars target)
     list(JOIN ARG_CLASSPATH ":" classpath)
     set(classpath_option -classpath ${classpath})
   endif()
-  # doclint's findings fail the build; with the default DOCLINT "all" that includes any public
-  # or protected member without documentation.
+  # With VX_WARNINGS_AS_ERRORS doclint's findings fail the build; with the default DOCLINT
+  # "all" that includes any public or protected member without documentation.
+  set(werror)
+  if(VX_WARNINGS_AS_ERRORS)
+    set(werror -Werror)
+  endif()
   add_custom_command(OUTPUT ${sources_jar} ${javadoc_jar}
     COMMAND ${CMAKE_COMMAND} -E rm -rf ${work}
     ${copy_sources}
-    COMMAND ${Java_JAVADOC_EXECUTABLE} -quiet -encoding UTF-8 --release 8 -Xdoclint:${ARG_DOCLINT} -Werror
+    COMMAND ${Java_JAVADOC_EXECUTABLE} -quiet -encoding UTF-8 --release 8 -Xdoclint:${ARG_DOCLINT} ${werror}
       -d ${work}/doc -sourcepath ${work}/src ${classpath_option} ${ARG_PACKAGES}
     COMMAND ${Java_JAR_EXECUTABLE} cf ${sources_jar} -C ${work}/src .
     COMMAND ${Java_JAR_EXECUTABLE} cf ${javadoc_jar} -C ${work}/doc .

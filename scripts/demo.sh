@@ -11,5 +11,5 @@ cd "$root"
 # shellcheck source=build-lib.sh
 . "$root/scripts/build-lib.sh"
 
-vx_build dev build/dev -DCMAKE_BUILD_TYPE=Debug
+vx_build dev
 exec "$VX_BUILD_DIR/demo/run-demo.sh" "$@"

@@ -17,14 +17,7 @@ dir=${dir:-build/fuzz}
 seconds=${VX_FUZZ_SECONDS:-30}
 
 echo "== fuzz: configure"
-if cmake --list-presets=configure 2>/dev/null | grep -q '^ *"fuzz"'; then
-  cmake --preset fuzz -B "$dir" -DVX_FUZZ_SECONDS="$seconds"
-else
-  cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-    -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
-    -DVX_SANITIZE=address,undefined -DVX_BUILD_FUZZ=ON -DVX_BUILD_JAVA=OFF \
-    -DVX_BUILD_TESTS=OFF -DVX_FUZZ_SECONDS="$seconds"
-fi
+cmake --preset fuzz -B "$dir" -DVX_FUZZ_SECONDS="$seconds"
 
 echo "== fuzz: build"
 cmake --build "$dir" --target vx_fuzz_all -j "${VX_JOBS:-2}"

@@ -18,18 +18,17 @@ cd "$root"
 failed=()
 
 echo "== dev: build"
-vx_build dev build/dev -DCMAKE_BUILD_TYPE=Debug
+vx_build dev
 echo "== dev: all tests"
 ctest --test-dir "$VX_BUILD_DIR" --output-on-failure || failed+=(dev)
 
 echo "== asan: build"
-vx_build asan build/asan -DCMAKE_BUILD_TYPE=Debug -DVX_SANITIZE=address,undefined \
-  -DVX_BUILD_JAVA=OFF
+vx_build asan
 echo "== asan: native tests"
 ctest --test-dir "$VX_BUILD_DIR" --output-on-failure -L native || failed+=(asan)
 
 echo "== tsan: build"
-vx_build tsan build/tsan -DCMAKE_BUILD_TYPE=Debug -DVX_SANITIZE=thread -DVX_BUILD_JAVA=OFF
+vx_build tsan
 echo "== tsan: native tests"
 TSAN_OPTIONS="halt_on_error=1 ${TSAN_OPTIONS:-}" \
   ctest --test-dir "$VX_BUILD_DIR" --output-on-failure -L native || failed+=(tsan)

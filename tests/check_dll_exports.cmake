@@ -4,7 +4,7 @@
 # Exports: exactly JNI_OnLoad, JNI_OnUnload and the 33 NativeAPI entry points, undecorated
 # (x64 has one calling convention, so __stdcall adds no @N suffix). Imports: system DLLs
 # only; the C++ runtime, libgcc and winpthread must be linked in, not imported.
-cmake_minimum_required(VERSION 3.20)
+cmake_minimum_required(VERSION 3.25)
 
 if(NOT DLL OR NOT EXISTS "${DLL}")
   message(FATAL_ERROR "check_dll_exports: DLL not given or missing: '${DLL}'")

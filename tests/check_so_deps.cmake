@@ -2,7 +2,7 @@
 # dynamic section names only glibc's own libraries, no symbol it imports carries a version
 # of libstdc++ (GLIBCXX_, CXXABI_) or libgcc (GCC_), and ldd resolves it to glibc alone.
 #   cmake -DLIB=<library> [-DREADELF=readelf] [-DLDD=ldd] -P check_so_deps.cmake
-cmake_minimum_required(VERSION 3.20)
+cmake_minimum_required(VERSION 3.25)
 
 if(NOT LIB OR NOT EXISTS "${LIB}")
   message(FATAL_ERROR "check_so_deps: LIB not given or missing: '${LIB}'")

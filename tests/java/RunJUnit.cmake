@@ -10,7 +10,7 @@
 #
 # Lists use '|' as separator, so that they pass through add_test unchanged; CLASS_PATH is
 # joined with the platform's path separator here.
-cmake_minimum_required(VERSION 3.20)
+cmake_minimum_required(VERSION 3.25)
 
 foreach(var JAVA CLASS_PATH TIMEOUT)
   if(NOT DEFINED ${var} OR "${${var}}" STREQUAL "")

@@ -6,7 +6,7 @@
 #         -DJUNIT_CONSOLE=<jar> -DRUN_JUNIT=<RunJUnit.cmake>] -P RunConsumer.cmake
 #
 # Without MVN only the layout and the poms are checked.
-cmake_minimum_required(VERSION 3.20)
+cmake_minimum_required(VERSION 3.25)
 
 string(REPLACE "|" ";" artifacts "${ARTIFACTS}")
 set(failures "")
