@@ -38,7 +38,10 @@
 #include <string>
 #include <vector>
 
+#include "platform/ansi_to_utf8_stack.h"
+#include "platform/ascii.h"
 #include "platform/platform.h"
+#include "platform/posix/codepage_posix.h"
 
 namespace vx::platform {
 
@@ -57,12 +60,12 @@ bool IsHighSurrogate(std::uint32_t unit) { return unit >= 0xD800 && unit <= 0xDB
 bool IsLowSurrogate(std::uint32_t unit) { return unit >= 0xDC00 && unit <= 0xDFFF; }
 
 // Where converted units go: the caller's buffer, or nowhere while measuring. A measuring
-// sink has room for INT_MAX units, so a result that an int cannot hold fails like one
+// output has room for INT_MAX units, so a result that an int cannot hold fails like one
 // that does not fit.
 template <typename Unit>
-class Sink {
+class Output {
  public:
-  Sink(Unit* out, int capacity)
+  Output(Unit* out, int capacity)
       : m_out(capacity == 0 ? nullptr : out), m_capacity(capacity == 0 ? INT_MAX : capacity) {}
 
   bool measuring() const { return m_out == nullptr; }
@@ -109,15 +112,7 @@ class Sink {
 
 // Length of the run of bytes below 0x80 that `text` starts with.
 std::size_t AsciiRun(const unsigned char* text, std::size_t length) {
-  constexpr std::uint64_t kHighBits = 0x8080808080808080ull;
-  std::size_t i = 0;
-  for (; i + sizeof(std::uint64_t) <= length; i += sizeof(std::uint64_t)) {
-    std::uint64_t word;
-    std::memcpy(&word, text + i, sizeof(word));
-    if ((word & kHighBits) != 0) break;
-  }
-  while (i < length && text[i] < 0x80) ++i;
-  return i;
+  return AsciiPrefix(reinterpret_cast<const char*>(text), length);
 }
 
 // Length of the run of units below 0x80 that `text` starts with.
@@ -129,13 +124,13 @@ std::size_t AsciiRun(const char16_t* text, std::size_t length) {
 
 // ---- UTF-8 ---------------------------------------------------------------------------
 
-bool DecodeUtf8(const unsigned char* text, std::size_t length, Sink<char16_t>& sink) {
+bool DecodeUtf8(const unsigned char* text, std::size_t length, Output<char16_t>& output) {
   std::size_t i = 0;
   while (i < length) {
     const unsigned lead = text[i];
     if (lead < 0x80) {
       const std::size_t run = AsciiRun(text + i, length - i);
-      if (!sink.PutAscii(text + i, run)) return false;
+      if (!output.PutAscii(text + i, run)) return false;
       i += run;
       continue;
     }
@@ -157,7 +152,7 @@ bool DecodeUtf8(const unsigned char* text, std::size_t length, Sink<char16_t>& s
       if (lead == 0xF0) low = 0x90;   // no overlong forms
       if (lead == 0xF4) high = 0x8F;  // nothing above U+10FFFF
     } else {
-      if (!sink.Put(kReplacement)) return false;
+      if (!output.Put(kReplacement)) return false;
       ++i;
       continue;
     }
@@ -174,26 +169,26 @@ bool DecodeUtf8(const unsigned char* text, std::size_t length, Sink<char16_t>& s
     }
     i = j;
     if (!complete) {
-      if (!sink.Put(kReplacement)) return false;
+      if (!output.Put(kReplacement)) return false;
     } else if (code >= 0x10000) {
       code -= 0x10000;
       const char16_t pair[2] = {static_cast<char16_t>(0xD800 + (code >> 10)),
                                 static_cast<char16_t>(0xDC00 + (code & 0x3FF))};
-      if (!sink.Put(pair, 2)) return false;
+      if (!output.Put(pair, 2)) return false;
     } else {
-      if (!sink.Put(static_cast<char16_t>(code))) return false;
+      if (!output.Put(static_cast<char16_t>(code))) return false;
     }
   }
   return true;
 }
 
-bool EncodeUtf8(const char16_t* text, std::size_t length, Sink<char>& sink) {
+bool EncodeUtf8(const char16_t* text, std::size_t length, Output<char>& output) {
   std::size_t i = 0;
   while (i < length) {
     std::uint32_t code = text[i];
     if (code < 0x80) {
       const std::size_t run = AsciiRun(text + i, length - i);
-      if (!sink.PutAscii(text + i, run)) return false;
+      if (!output.PutAscii(text + i, run)) return false;
       i += run;
       continue;
     }
@@ -222,38 +217,38 @@ bool EncodeUtf8(const char16_t* text, std::size_t length, Sink<char>& sink) {
       bytes[3] = static_cast<char>(0x80 | (code & 0x3F));
       n = 4;
     }
-    if (!sink.Put(bytes, n)) return false;
+    if (!output.Put(bytes, n)) return false;
   }
   return true;
 }
 
 // ---- ASCII (the C locale) ------------------------------------------------------------
 
-bool DecodeAscii(const unsigned char* text, std::size_t length, Sink<char16_t>& sink) {
+bool DecodeAscii(const unsigned char* text, std::size_t length, Output<char16_t>& output) {
   std::size_t i = 0;
   while (i < length) {
     const std::size_t run = AsciiRun(text + i, length - i);
-    if (!sink.PutAscii(text + i, run)) return false;
+    if (!output.PutAscii(text + i, run)) return false;
     i += run;
     if (i < length) {
-      if (!sink.Put(kReplacement)) return false;
+      if (!output.Put(kReplacement)) return false;
       ++i;
     }
   }
   return true;
 }
 
-bool EncodeAscii(const char16_t* text, std::size_t length, Sink<char>& sink) {
+bool EncodeAscii(const char16_t* text, std::size_t length, Output<char>& output) {
   std::size_t i = 0;
   while (i < length) {
     const char16_t unit = text[i];
     if (unit < 0x80) {
       const std::size_t run = AsciiRun(text + i, length - i);
-      if (!sink.PutAscii(text + i, run)) return false;
+      if (!output.PutAscii(text + i, run)) return false;
       i += run;
       continue;
     }
-    if (!sink.Put(kDefaultChar)) return false;
+    if (!output.Put(kDefaultChar)) return false;
     i += (IsHighSurrogate(unit) && i + 1 < length && IsLowSurrogate(text[i + 1])) ? 2u : 1u;
   }
   return true;
@@ -302,38 +297,38 @@ class IconvCache {
 
 thread_local IconvCache t_iconv;
 
-// Runs iconv from *in into the sink: straight into the caller's buffer, or through a
+// Runs iconv from *in into the output: straight into the caller's buffer, or through a
 // scratch buffer while measuring. Returns true at the end of the input (*error 0) or at
 // an input error (*error EILSEQ or EINVAL, *in at the offending input); false when the
 // output does not fit.
 template <typename Unit>
-bool RunIconv(iconv_t cd, char** in, std::size_t* inLeft, Sink<Unit>& sink, int* error) {
+bool RunIconv(iconv_t cd, char** in, std::size_t* inLeft, Output<Unit>& output, int* error) {
   char scratch[1024];
   *error = 0;
   for (;;) {
     char* out;
     std::size_t outLeft;
-    if (sink.measuring()) {
+    if (output.measuring()) {
       out = scratch;
       outLeft = sizeof(scratch);
     } else {
-      out = reinterpret_cast<char*>(sink.next());
-      outLeft = static_cast<std::size_t>(sink.room()) * sizeof(Unit);
+      out = reinterpret_cast<char*>(output.next());
+      outLeft = static_cast<std::size_t>(output.room()) * sizeof(Unit);
     }
     char* const start = out;
     const std::size_t before = *inLeft;
     const std::size_t result = (*inLeft == 0) ? iconv(cd, nullptr, nullptr, &out, &outLeft)
                                               : iconv(cd, in, inLeft, &out, &outLeft);
     const int err = errno;
-    if (!sink.Advance(static_cast<std::int64_t>(out - start) /
-                      static_cast<std::int64_t>(sizeof(Unit)))) {
+    if (!output.Advance(static_cast<std::int64_t>(out - start) /
+                        static_cast<std::int64_t>(sizeof(Unit)))) {
       return false;
     }
     if (result != static_cast<std::size_t>(-1)) {
       if (before == 0) return true;  // shift state flushed
       continue;                      // input consumed: flush the shift state next
     }
-    if (err == E2BIG && sink.measuring() && (out != start || *inLeft != before)) continue;
+    if (err == E2BIG && output.measuring() && (out != start || *inLeft != before)) continue;
     if (err == EILSEQ || err == EINVAL) {
       *error = err;
       return true;
@@ -361,14 +356,14 @@ std::size_t BrokenSpan(const unsigned char* text, std::size_t length, std::size_
 }
 
 bool DecodeIconv(iconv_t cd, const char* codeset, const unsigned char* text, std::size_t length,
-                 Sink<char16_t>& sink) {
+                 Output<char16_t>& output) {
   const std::size_t i = AsciiRun(text, length);
-  if (!sink.PutAscii(text, i)) return false;
+  if (!output.PutAscii(text, i)) return false;
   char* in = const_cast<char*>(reinterpret_cast<const char*>(text + i));
   std::size_t inLeft = length - i;
   while (inLeft > 0) {
     int error;
-    if (!RunIconv(cd, &in, &inLeft, sink, &error)) return false;
+    if (!RunIconv(cd, &in, &inLeft, output, &error)) return false;
     if (error == 0) break;
     // A lead byte without its trail: the default character for the two (see BrokenSpan).
     // Any other byte that does not decode: U+FFFD. Then go on with the next. The probe
@@ -378,28 +373,28 @@ bool DecodeIconv(iconv_t cd, const char* codeset, const unsigned char* text, std
     const bool lead = Probe(cd, in, 1, probed, &probeError) == -1 && probeError == EINVAL;
     const auto* bytes = reinterpret_cast<const unsigned char*>(in);
     const std::size_t span = BrokenSpan(bytes, inLeft, 0, lead);
-    if (!sink.Put(lead ? BrokenLeadUnit(codeset) : kReplacement)) return false;
+    if (!output.Put(lead ? BrokenLeadUnit(codeset) : kReplacement)) return false;
     in += span;
     inLeft -= span;
   }
   return true;
 }
 
-bool EncodeIconv(iconv_t cd, const char16_t* text, std::size_t length, Sink<char>& sink) {
+bool EncodeIconv(iconv_t cd, const char16_t* text, std::size_t length, Output<char>& output) {
   const std::size_t i = AsciiRun(text, length);
-  if (!sink.PutAscii(text, i)) return false;
+  if (!output.PutAscii(text, i)) return false;
   char* in = const_cast<char*>(reinterpret_cast<const char*>(text + i));
   std::size_t inLeft = (length - i) * sizeof(char16_t);
   while (inLeft > 0) {
     int error;
-    if (!RunIconv(cd, &in, &inLeft, sink, &error)) return false;
+    if (!RunIconv(cd, &in, &inLeft, output, &error)) return false;
     if (error == 0) break;
     // A code point the codeset lacks, or a lone surrogate: one default character.
     const std::size_t at =
         static_cast<std::size_t>(in - reinterpret_cast<const char*>(text)) / sizeof(char16_t);
     const std::size_t skip =
         (IsHighSurrogate(text[at]) && at + 1 < length && IsLowSurrogate(text[at + 1])) ? 2u : 1u;
-    if (!sink.Put(kDefaultChar)) return false;
+    if (!output.Put(kDefaultChar)) return false;
     in += skip * sizeof(char16_t);
     inLeft -= skip * sizeof(char16_t);
   }
@@ -574,28 +569,28 @@ inline char16_t DecodeTableChar(const DbcsTable& table, const unsigned char* tex
 }
 
 bool DecodeTable(const DbcsTable& table, const unsigned char* text, std::size_t length,
-                 Sink<char16_t>& sink) {
+                 Output<char16_t>& output) {
   std::size_t i = 0;
   while (i < length) {
     if (text[i] < 0x80) {
       const std::size_t run = AsciiRun(text + i, length - i);
-      if (!sink.PutAscii(text + i, run)) return false;
+      if (!output.PutAscii(text + i, run)) return false;
       i += run;
       continue;
     }
-    if (!sink.Put(DecodeTableChar(table, text, length, i))) return false;
+    if (!output.Put(DecodeTableChar(table, text, length, i))) return false;
   }
   return true;
 }
 
 bool EncodeTable(const DbcsTable& table, const char* codeset, const char16_t* text,
-                 std::size_t length, Sink<char>& sink) {
+                 std::size_t length, Output<char>& output) {
   std::size_t i = 0;
   while (i < length) {
     const char16_t unit = text[i];
     if (unit < 0x80) {
       const std::size_t run = AsciiRun(text + i, length - i);
-      if (!sink.PutAscii(text + i, run)) return false;
+      if (!output.PutAscii(text + i, run)) return false;
       i += run;
       continue;
     }
@@ -603,8 +598,8 @@ bool EncodeTable(const DbcsTable& table, const char* codeset, const char16_t* te
       // Outside the BMP, which the table does not cover: iconv, for this one pair.
       const iconv_t cd = t_iconv.Get(codeset, false);
       if (cd == kNoDescriptor) {
-        if (!sink.Put(kDefaultChar)) return false;
-      } else if (!EncodeIconv(cd, text + i, 2, sink)) {
+        if (!output.Put(kDefaultChar)) return false;
+      } else if (!EncodeIconv(cd, text + i, 2, output)) {
         return false;
       }
       i += 2;
@@ -614,12 +609,12 @@ bool EncodeTable(const DbcsTable& table, const char* codeset, const char16_t* te
         (IsHighSurrogate(unit) || IsLowSurrogate(unit)) ? 0 : table.encode[unit];
     bool ok;
     if (bytes == 0) {
-      ok = sink.Put(kDefaultChar);
+      ok = output.Put(kDefaultChar);
     } else if (bytes < 0x100) {
-      ok = sink.Put(static_cast<char>(bytes));
+      ok = output.Put(static_cast<char>(bytes));
     } else {
       const char two[2] = {static_cast<char>(bytes >> 8), static_cast<char>(bytes & 0xFF)};
-      ok = sink.Put(two, 2);
+      ok = output.Put(two, 2);
     }
     if (!ok) return false;
     ++i;
@@ -738,24 +733,25 @@ bool Arguments(const In* text, int& length, const Out* out, int capacity) {
   return true;
 }
 
-// The two directions of a conversion, for Convert below: from bytes to UTF-16 units and back.
+// The two directions of a conversion, for ConvertCodeset below: from bytes to UTF-16 units and
+// back.
 struct Decoding {
   using In = unsigned char;
   using Out = char16_t;
   static constexpr bool kToWide = true;
-  static bool Utf8(const In* text, std::size_t size, Sink<Out>& sink) {
-    return DecodeUtf8(text, size, sink);
+  static bool Utf8(const In* text, std::size_t size, Output<Out>& output) {
+    return DecodeUtf8(text, size, output);
   }
-  static bool Ascii(const In* text, std::size_t size, Sink<Out>& sink) {
-    return DecodeAscii(text, size, sink);
+  static bool Ascii(const In* text, std::size_t size, Output<Out>& output) {
+    return DecodeAscii(text, size, output);
   }
   static bool Table(const DbcsTable& table, const char* /*codeset*/, const In* text,
-                    std::size_t size, Sink<Out>& sink) {
-    return DecodeTable(table, text, size, sink);
+                    std::size_t size, Output<Out>& output) {
+    return DecodeTable(table, text, size, output);
   }
   static bool Iconv(iconv_t cd, const char* codeset, const In* text, std::size_t size,
-                    Sink<Out>& sink) {
-    return DecodeIconv(cd, codeset, text, size, sink);
+                    Output<Out>& output) {
+    return DecodeIconv(cd, codeset, text, size, output);
   }
 };
 
@@ -763,67 +759,67 @@ struct Encoding {
   using In = char16_t;
   using Out = char;
   static constexpr bool kToWide = false;
-  static bool Utf8(const In* text, std::size_t size, Sink<Out>& sink) {
-    return EncodeUtf8(text, size, sink);
+  static bool Utf8(const In* text, std::size_t size, Output<Out>& output) {
+    return EncodeUtf8(text, size, output);
   }
-  static bool Ascii(const In* text, std::size_t size, Sink<Out>& sink) {
-    return EncodeAscii(text, size, sink);
+  static bool Ascii(const In* text, std::size_t size, Output<Out>& output) {
+    return EncodeAscii(text, size, output);
   }
   static bool Table(const DbcsTable& table, const char* codeset, const In* text, std::size_t size,
-                    Sink<Out>& sink) {
-    return EncodeTable(table, codeset, text, size, sink);
+                    Output<Out>& output) {
+    return EncodeTable(table, codeset, text, size, output);
   }
   static bool Iconv(iconv_t cd, const char* /*codeset*/, const In* text, std::size_t size,
-                    Sink<Out>& sink) {
-    return EncodeIconv(cd, text, size, sink);
+                    Output<Out>& output) {
+    return EncodeIconv(cd, text, size, output);
   }
 };
 
 // MultiByteToWide or WideToMultiByte: UTF-8 and ASCII by hand, other codesets by table
 // (when `byTable` and there is one) or by iconv, text that is all ASCII in any of them by hand.
 template <typename Direction>
-int Convert(CodePage page, const typename Direction::In* text, int length,
-            typename Direction::Out* out, int capacity, bool byTable) {
+int ConvertCodeset(CodePage page, const typename Direction::In* text, int length,
+                   typename Direction::Out* out, int capacity, bool byTable) {
   if (!Arguments(text, length, out, capacity)) return 0;
   const auto size = static_cast<std::size_t>(length);
-  Sink<typename Direction::Out> sink(out, capacity);
+  Output<typename Direction::Out> output(out, capacity);
   bool ok = false;
   const char* codeset = page == CodePage::Utf8 ? nullptr : AnsiCodeset();
   const CodesetInfo info =
       page == CodePage::Utf8 ? CodesetInfo{Codeset::Utf8, nullptr} : Classify(codeset);
   switch (info.kind) {
     case Codeset::Utf8:
-      ok = Direction::Utf8(text, size, sink);
+      ok = Direction::Utf8(text, size, output);
       break;
     case Codeset::Ascii:
-      ok = Direction::Ascii(text, size, sink);
+      ok = Direction::Ascii(text, size, output);
       break;
     case Codeset::Other: {
       if (AsciiRun(text, size) == size) {  // no need for iconv
-        ok = sink.PutAscii(text, size);
+        ok = output.PutAscii(text, size);
         break;
       }
       if (byTable && info.table != nullptr) {
-        ok = Direction::Table(*info.table, codeset, text, size, sink);
+        ok = Direction::Table(*info.table, codeset, text, size, output);
         break;
       }
       const iconv_t cd = t_iconv.Get(codeset, Direction::kToWide);
-      ok = cd == kNoDescriptor ? Direction::Ascii(text, size, sink)
-                               : Direction::Iconv(cd, codeset, text, size, sink);
+      ok = cd == kNoDescriptor ? Direction::Ascii(text, size, output)
+                               : Direction::Iconv(cd, codeset, text, size, output);
       break;
     }
   }
-  return ok ? sink.count() : 0;
+  return ok ? output.count() : 0;
 }
 
 int ToWide(CodePage page, const char* text, int length, char16_t* out, int capacity, bool byTable) {
-  return Convert<Decoding>(page, reinterpret_cast<const unsigned char*>(text), length, out,
-                           capacity, byTable);
+  return ConvertCodeset<Decoding>(page, reinterpret_cast<const unsigned char*>(text), length, out,
+                                  capacity, byTable);
 }
 
 int FromWide(CodePage page, const char16_t* text, int length, char* out, int capacity,
              bool byTable) {
-  return Convert<Encoding>(page, text, length, out, capacity, byTable);
+  return ConvertCodeset<Encoding>(page, text, length, out, capacity, byTable);
 }
 
 // The route of a table codeset: DecodeTable and EncodeUtf8 in one loop. The units of a
@@ -878,6 +874,11 @@ AnsiToUtf8Route DirectAnsiToUtf8() {
   if (info.kind != Codeset::Other || info.table == nullptr)
     return AnsiToUtf8Route{nullptr, nullptr};
   return AnsiToUtf8Route{TableAnsiToUtf8, info.table};
+}
+
+AnsiToUtf8Route AnsiToUtf8RouteForThread() {
+  const AnsiToUtf8Route direct = DirectAnsiToUtf8();
+  return direct.convert != nullptr ? direct : AnsiToUtf8Route{AnsiToUtf8ThroughUtf16, nullptr};
 }
 
 bool AnsiHasTable() {
