@@ -37,12 +37,18 @@ inline std::size_t AsciiPrefix(const char* text, std::size_t length) {
 }
 
 // True when every byte is below 0x80 (a null text has none). Texts of 4 to 16 bytes, most
-// of them, are read as two words that overlap in the middle.
+// of them, are read as two words that overlap in the middle; longer ones a word at a time,
+// the last word ending at the end.
 inline bool IsAscii(const char* text, std::size_t length) {
   using ascii_detail::Load32;
   using ascii_detail::Load64;
   if (text == nullptr) return true;
-  if (length > 16) return AsciiPrefix(text, length) == length;
+  if (length > 16) {
+    for (std::size_t i = 0; i + 8 < length; i += 8) {
+      if ((Load64(text + i) & ascii_detail::kHighBits64) != 0) return false;
+    }
+    return (Load64(text + length - 8) & ascii_detail::kHighBits64) == 0;  // the last word
+  }
   if (length >= 8) {
     return ((Load64(text) | Load64(text + length - 8)) & ascii_detail::kHighBits64) == 0;
   }

@@ -55,9 +55,7 @@ class AnsiToUtf8Converter {
       case Road::kScratch:
         break;
     }
-    std::string utf8;
-    ThroughScratch(ansi, scan.length, utf8);  // a failed conversion leaves it empty
-    return utf8.size();
+    return MeasureThroughScratch(ansi, scan.length);
   }
 
   // The write step: the UTF-8 form of a text scanned with ScanText into `out`, which has
@@ -78,11 +76,7 @@ class AnsiToUtf8Converter {
       case Road::kScratch:
         break;
     }
-    std::string utf8;
-    ThroughScratch(ansi, scan.length, utf8);  // a failed conversion leaves it empty
-    if (utf8.size() > capacity) return kNoRoom;
-    std::memcpy(out, utf8.data(), utf8.size());
-    return utf8.size();
+    return WriteThroughScratch(ansi, scan.length, out, capacity);
   }
 
   // The write step into a string: false, with `out` untouched, when scratch memory cannot
@@ -123,15 +117,13 @@ class AnsiToUtf8Converter {
     return m_route.convert(m_route.state, ansi, static_cast<int>(length), out, room);
   }
 
-  // A text beyond what a conversion takes converts to nothing.
-  static bool ThroughScratch(const char* ansi, std::size_t length, std::string& out) {
-    if (length > static_cast<std::size_t>(INT_MAX)) {
-      out.clear();
-      return true;
-    }
-    return ConvertThroughScratch(platform::CodePage::Ansi, platform::CodePage::Utf8, ansi,
-                                 static_cast<int>(length), out);
-  }
+  // The scratch road, out of line (and without `this`, so that a sink holding the converter
+  // can stay in registers): a text beyond what a conversion takes converts to nothing, and
+  // one whose memory cannot be allocated measures and writes as empty.
+  static bool ThroughScratch(const char* ansi, std::size_t length, std::string& out);
+  static std::size_t MeasureThroughScratch(const char* ansi, std::size_t length);
+  static std::size_t WriteThroughScratch(const char* ansi, std::size_t length, unsigned char* out,
+                                         std::size_t capacity);
 
   // memcpy, with the short copies that texts mostly need done inline: for 4 to 16 bytes,
   // two words that overlap in the middle.

@@ -95,6 +95,29 @@ bool ConvertThroughScratch(CodePage from, CodePage to, const char* input, int le
   return true;
 }
 
+bool AnsiToUtf8Converter::ThroughScratch(const char* ansi, std::size_t length, std::string& out) {
+  if (length > static_cast<std::size_t>(INT_MAX)) {
+    out.clear();
+    return true;
+  }
+  return ConvertThroughScratch(CodePage::Ansi, CodePage::Utf8, ansi, static_cast<int>(length), out);
+}
+
+std::size_t AnsiToUtf8Converter::MeasureThroughScratch(const char* ansi, std::size_t length) {
+  std::string utf8;
+  ThroughScratch(ansi, length, utf8);  // a failed conversion leaves it empty
+  return utf8.size();
+}
+
+std::size_t AnsiToUtf8Converter::WriteThroughScratch(const char* ansi, std::size_t length,
+                                                     unsigned char* out, std::size_t capacity) {
+  std::string utf8;
+  ThroughScratch(ansi, length, utf8);  // a failed conversion leaves it empty
+  if (utf8.size() > capacity) return kNoRoom;
+  std::memcpy(out, utf8.data(), utf8.size());
+  return utf8.size();
+}
+
 bool AnsiToUtf8(const char* ansi, std::string& out) {
   if (ansi == nullptr || *ansi == '\0') {
     out.clear();

@@ -1,6 +1,6 @@
-// Pieces the POSIX code-page conversions share between codepage_posix.cpp (UTF-8, ASCII and
-// iconv) and dbcs_tables_posix.cpp (the double-byte codesets by table). Internal to
-// src/platform/posix/.
+// Pieces the POSIX code-page conversions share between codepage_posix.cpp (the conversions)
+// and dbcs_tables_posix.cpp (the double-byte tables and their one-step route to UTF-8).
+// Internal to src/platform/posix/.
 #pragma once
 
 #include <iconv.h>
@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <vector>
 
 #include "platform/ascii.h"
 #include "platform/platform.h"
@@ -131,19 +132,52 @@ inline bool Arguments(const In* text, int& length, const Out* out, int capacity)
   return true;
 }
 
-// ---- Double-byte codesets by table (dbcs_tables_posix.cpp) ---------------------------
+// ---- Double-byte codesets by table (built in dbcs_tables_posix.cpp) --------------------
 
-struct DbcsTable;
+// One double-byte codeset, as iconv converts it one character at a time. Built once,
+// never changed or freed afterwards.
+struct DbcsTable {
+  enum : std::uint8_t { kInvalid, kSingle, kLead };
+  static constexpr std::uint32_t kNoUnit = 0xFFFFFFFFu;
+
+  std::uint8_t kind[256];  // what each byte is when a character starts there
+  char16_t single[256];    // the unit of a kSingle byte
+  // The unit of the pair lead << 8 | trail, or kNoUnit when iconv rejects the pair
+  // (the two then become brokenLead, or the lead alone when the trail is NUL).
+  std::vector<std::uint32_t> pair = std::vector<std::uint32_t>(65536, kNoUnit);
+  // The bytes of each BMP unit: 0 when the codeset lacks it, a value below 0x100 for one
+  // byte, lead << 8 | trail for two.
+  std::vector<std::uint16_t> encode = std::vector<std::uint16_t>(65536, 0);
+  char16_t brokenLead = u'?';  // what a lead byte without its trail becomes
+};
 
 // The table for a codeset, built on first use; null for a codeset that has none. Tables
 // stay until the process ends (another thread may be reading one at exit).
 const DbcsTable* TableFor(const char* codeset);
 
-// MultiByteToWide and WideToMultiByte by table, for text that is not all ASCII.
-bool DecodeTable(const DbcsTable& table, const unsigned char* text, std::size_t length,
-                 Output<char16_t>& output);
-bool EncodeTable(const DbcsTable& table, const char* codeset, const char16_t* text,
-                 std::size_t length, Output<char>& output);
+// The character that starts at text[i], a byte from 0x80 up: its unit, with `i` moved past
+// it.
+inline char16_t DecodeTableChar(const DbcsTable& table, const unsigned char* text,
+                                std::size_t length, std::size_t& i) {
+  const unsigned b = text[i];
+  if (table.kind[b] == DbcsTable::kSingle) {
+    ++i;
+    return table.single[b];
+  }
+  if (table.kind[b] == DbcsTable::kLead) {
+    if (i + 1 < length) {
+      const std::uint32_t mapped = table.pair[b << 8 | text[i + 1]];
+      if (mapped != DbcsTable::kNoUnit) {
+        i += 2;
+        return static_cast<char16_t>(mapped);
+      }
+    }
+    i += BrokenSpan(text, length, i, true);
+    return table.brokenLead;
+  }
+  ++i;
+  return kReplacement;
+}
 
 // ANSI text of a table codeset straight to UTF-8, as an AnsiToUtf8Route with the table as
 // its state.

@@ -351,6 +351,62 @@ int posix_codepage::Probe(iconv_t cd, const char* input, std::size_t inLength, c
 
 namespace {
 
+// ---- Double-byte codesets by table ---------------------------------------------------
+
+bool DecodeTable(const DbcsTable& table, const unsigned char* text, std::size_t length,
+                 Output<char16_t>& output) {
+  std::size_t i = 0;
+  while (i < length) {
+    if (text[i] < 0x80) {
+      const std::size_t run = AsciiRun(text + i, length - i);
+      if (!output.PutAscii(text + i, run)) return false;
+      i += run;
+      continue;
+    }
+    if (!output.Put(DecodeTableChar(table, text, length, i))) return false;
+  }
+  return true;
+}
+
+bool EncodeTable(const DbcsTable& table, const char* codeset, const char16_t* text,
+                 std::size_t length, Output<char>& output) {
+  std::size_t i = 0;
+  while (i < length) {
+    const char16_t unit = text[i];
+    if (unit < 0x80) {
+      const std::size_t run = AsciiRun(text + i, length - i);
+      if (!output.PutAscii(text + i, run)) return false;
+      i += run;
+      continue;
+    }
+    if (IsHighSurrogate(unit) && i + 1 < length && IsLowSurrogate(text[i + 1])) {
+      // Outside the BMP, which the table does not cover: iconv, for this one pair.
+      const iconv_t cd = ThreadDescriptor(codeset, false);
+      if (cd == kNoDescriptor) {
+        if (!output.Put(kDefaultChar)) return false;
+      } else if (!EncodeIconv(cd, text + i, 2, output)) {
+        return false;
+      }
+      i += 2;
+      continue;
+    }
+    const std::uint16_t bytes =
+        (IsHighSurrogate(unit) || IsLowSurrogate(unit)) ? 0 : table.encode[unit];
+    bool ok;
+    if (bytes == 0) {
+      ok = output.Put(kDefaultChar);
+    } else if (bytes < 0x100) {
+      ok = output.Put(static_cast<char>(bytes));
+    } else {
+      const char two[2] = {static_cast<char>(bytes >> 8), static_cast<char>(bytes & 0xFF)};
+      ok = output.Put(two, 2);
+    }
+    if (!ok) return false;
+    ++i;
+  }
+  return true;
+}
+
 // ---- The ANSI codeset ----------------------------------------------------------------
 
 enum class Codeset { Utf8, Ascii, Other };

@@ -1,7 +1,8 @@
-// The stateless double-byte codesets (GBK, Big5, EUC-KR, Shift_JIS and their aliases) by
-// table: read out of iconv once per process and codeset, they give the results iconv would
-// give for every input, a character at a time, and take such text to UTF-8 in one step
-// (TableAnsiToUtf8, the codesets' AnsiToUtf8Route).
+// The tables of the stateless double-byte codesets (GBK, Big5, EUC-KR, Shift_JIS and their
+// aliases): read out of iconv once per process and codeset, so that converting by them
+// gives the results iconv would give for every input, a character at a time. Besides
+// building them, this file takes such text to UTF-8 in one step (TableAnsiToUtf8, the
+// codesets' AnsiToUtf8Route); codepage_posix.cpp decodes and encodes by them.
 #include <iconv.h>
 #include <strings.h>
 
@@ -17,23 +18,6 @@
 #include "platform/posix/codepage_internal_posix.h"
 
 namespace vx::platform::posix_codepage {
-
-// One double-byte codeset, as iconv converts it one character at a time. Built once,
-// never changed or freed afterwards.
-struct DbcsTable {
-  enum : std::uint8_t { kInvalid, kSingle, kLead };
-  static constexpr std::uint32_t kNoUnit = 0xFFFFFFFFu;
-
-  std::uint8_t kind[256];  // what each byte is when a character starts there
-  char16_t single[256];    // the unit of a kSingle byte
-  // The unit of the pair lead << 8 | trail, or kNoUnit when iconv rejects the pair
-  // (the two then become brokenLead, or the lead alone when the trail is NUL).
-  std::vector<std::uint32_t> pair = std::vector<std::uint32_t>(65536, kNoUnit);
-  // The bytes of each BMP unit: 0 when the codeset lacks it, a value below 0x100 for one
-  // byte, lead << 8 | trail for two.
-  std::vector<std::uint16_t> encode = std::vector<std::uint16_t>(65536, 0);
-  char16_t brokenLead = u'?';  // what a lead byte without its trail becomes
-};
 
 namespace {
 
@@ -141,87 +125,6 @@ const DbcsTable* TableFor(const char* codeset) {
   const DbcsTable* table = BuildTable(codeset).release();
   s_tables->push_back(Entry{codeset, table});
   return table;
-}
-
-namespace {
-
-// The character that starts at text[i], a byte from 0x80 up: its unit, with `i` moved past
-// it.
-inline char16_t DecodeTableChar(const DbcsTable& table, const unsigned char* text,
-                                std::size_t length, std::size_t& i) {
-  const unsigned b = text[i];
-  if (table.kind[b] == DbcsTable::kSingle) {
-    ++i;
-    return table.single[b];
-  }
-  if (table.kind[b] == DbcsTable::kLead) {
-    if (i + 1 < length) {
-      const std::uint32_t mapped = table.pair[b << 8 | text[i + 1]];
-      if (mapped != DbcsTable::kNoUnit) {
-        i += 2;
-        return static_cast<char16_t>(mapped);
-      }
-    }
-    i += BrokenSpan(text, length, i, true);
-    return table.brokenLead;
-  }
-  ++i;
-  return kReplacement;
-}
-
-}  // namespace
-bool DecodeTable(const DbcsTable& table, const unsigned char* text, std::size_t length,
-                 Output<char16_t>& output) {
-  std::size_t i = 0;
-  while (i < length) {
-    if (text[i] < 0x80) {
-      const std::size_t run = AsciiRun(text + i, length - i);
-      if (!output.PutAscii(text + i, run)) return false;
-      i += run;
-      continue;
-    }
-    if (!output.Put(DecodeTableChar(table, text, length, i))) return false;
-  }
-  return true;
-}
-
-bool EncodeTable(const DbcsTable& table, const char* codeset, const char16_t* text,
-                 std::size_t length, Output<char>& output) {
-  std::size_t i = 0;
-  while (i < length) {
-    const char16_t unit = text[i];
-    if (unit < 0x80) {
-      const std::size_t run = AsciiRun(text + i, length - i);
-      if (!output.PutAscii(text + i, run)) return false;
-      i += run;
-      continue;
-    }
-    if (IsHighSurrogate(unit) && i + 1 < length && IsLowSurrogate(text[i + 1])) {
-      // Outside the BMP, which the table does not cover: iconv, for this one pair.
-      const iconv_t cd = ThreadDescriptor(codeset, false);
-      if (cd == kNoDescriptor) {
-        if (!output.Put(kDefaultChar)) return false;
-      } else if (!EncodeIconv(cd, text + i, 2, output)) {
-        return false;
-      }
-      i += 2;
-      continue;
-    }
-    const std::uint16_t bytes =
-        (IsHighSurrogate(unit) || IsLowSurrogate(unit)) ? 0 : table.encode[unit];
-    bool ok;
-    if (bytes == 0) {
-      ok = output.Put(kDefaultChar);
-    } else if (bytes < 0x100) {
-      ok = output.Put(static_cast<char>(bytes));
-    } else {
-      const char two[2] = {static_cast<char>(bytes >> 8), static_cast<char>(bytes & 0xFF)};
-      ok = output.Put(two, 2);
-    }
-    if (!ok) return false;
-    ++i;
-  }
-  return true;
 }
 
 namespace {
