@@ -34,7 +34,7 @@ bool ConvertThroughScratch(platform::CodePage from, platform::CodePage to, const
 //   two steps through UTF-16 on the stack), looked up on the first such text and kept, for
 //   a caller converting many under one locale; it does not allocate;
 // - longer text, or text the route gives back, goes through scratch memory, and a
-//   conversion that fails for lack of it gives empty text (false from ToString).
+//   conversion that fails for lack of it gives empty text (false from WriteString).
 // All three give the bytes of MultiByteToWide and WideToMultiByte through UTF-16, up to
 // the first NUL. Copyable: copies share nothing.
 class AnsiToUtf8Converter {
