@@ -22,9 +22,10 @@ static_assert(kStackTextBytes <= static_cast<std::size_t>(platform::kAnsiToUtf8R
 // `length` bytes (no terminator implied) from code page `from` to `to` through UTF-16, each
 // step measured and converted into a zero-filled scratch buffer from BridgeAlloc; `out` is
 // the result up to its first NUL. False, with `out` untouched, when a buffer cannot be
-// allocated.
+// allocated. A text longer than INT_MAX bytes, beyond what the conversions take, gives ""
+// and true.
 bool ConvertThroughScratch(platform::CodePage from, platform::CodePage to, const char* input,
-                           int length, std::string& out);
+                           std::size_t length, std::string& out);
 
 // ANSI text to UTF-8 for every caller: AnsiToUtf8, and the two passes over a Result record
 // (SizeCounter measures each text, ResultWriter writes it). Which road a text takes is
@@ -48,7 +49,8 @@ class AnsiToUtf8Converter {
       case Road::kCopy:
         return scan.length;
       case Road::kStack: {
-        const int size = RunRoute(ansi, scan.length, nullptr, 0);
+        const platform::AnsiToUtf8Route route = Route();
+        const int size = route.convert(route.state, ansi, Length(scan), nullptr, 0);
         if (size > 0) return static_cast<std::size_t>(size);
         break;
       }
@@ -68,7 +70,9 @@ class AnsiToUtf8Converter {
         return scan.length;
       case Road::kStack: {
         if (capacity == 0) return kNoRoom;  // a text that is not ASCII takes a byte at least
-        const int size = RunRoute(ansi, scan.length, reinterpret_cast<char*>(out), capacity);
+        const platform::AnsiToUtf8Route route = Route();
+        const int size = route.convert(route.state, ansi, Length(scan),
+                                       reinterpret_cast<char*>(out), Room(capacity));
         if (size > 0) return static_cast<std::size_t>(size);
         if (size == 0) return kNoRoom;
         break;
@@ -88,7 +92,9 @@ class AnsiToUtf8Converter {
         return true;
       case Road::kStack: {
         char utf8[3 * kStackTextBytes];  // the most a text kept on the stack can take
-        const int size = RunRoute(ansi, scan.length, utf8, sizeof(utf8));
+        const platform::AnsiToUtf8Route route = Route();
+        const int size =
+            route.convert(route.state, ansi, Length(scan), utf8, static_cast<int>(sizeof(utf8)));
         if (size > 0) {
           out.assign(utf8, static_cast<std::size_t>(size));
           return true;
@@ -98,7 +104,8 @@ class AnsiToUtf8Converter {
       case Road::kScratch:
         break;
     }
-    return ThroughScratch(ansi, scan.length, out);
+    return ConvertThroughScratch(platform::CodePage::Ansi, platform::CodePage::Utf8, ansi,
+                                 scan.length, out);
   }
 
  private:
@@ -109,18 +116,20 @@ class AnsiToUtf8Converter {
     return scan.length <= kStackTextBytes ? Road::kStack : Road::kScratch;
   }
 
-  // The platform's route over a text of at most kStackTextBytes: its contract.
-  int RunRoute(const char* ansi, std::size_t length, char* out, std::size_t capacity) {
+  // The platform's route, fetched for the first text that takes it.
+  platform::AnsiToUtf8Route Route() {
     if (m_route.convert == nullptr) m_route = platform::AnsiToUtf8RouteForThread();
-    const int room =
-        capacity < static_cast<std::size_t>(INT_MAX) ? static_cast<int>(capacity) : INT_MAX;
-    return m_route.convert(m_route.state, ansi, static_cast<int>(length), out, room);
+    return m_route;
+  }
+  // A text on the stack road as the route takes it, and a room as an int.
+  static int Length(TextScan scan) { return static_cast<int>(scan.length); }
+  static int Room(std::size_t capacity) {
+    return capacity < static_cast<std::size_t>(INT_MAX) ? static_cast<int>(capacity) : INT_MAX;
   }
 
   // The scratch road, out of line (and without `this`, so that a sink holding the converter
-  // can stay in registers): a text beyond what a conversion takes converts to nothing, and
-  // one whose memory cannot be allocated measures and writes as empty.
-  static bool ThroughScratch(const char* ansi, std::size_t length, std::string& out);
+  // can stay in registers): a text whose memory cannot be allocated measures and writes as
+  // empty.
   static std::size_t MeasureThroughScratch(const char* ansi, std::size_t length);
   static std::size_t WriteThroughScratch(const char* ansi, std::size_t length, unsigned char* out,
                                          std::size_t capacity);

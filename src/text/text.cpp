@@ -77,8 +77,13 @@ void AppendConverted(CodePage page, const jchar* units, jsize count, std::string
 
 }  // namespace
 
-bool ConvertThroughScratch(CodePage from, CodePage to, const char* input, int length,
+bool ConvertThroughScratch(CodePage from, CodePage to, const char* input, std::size_t size,
                            std::string& out) {
+  if (size > static_cast<std::size_t>(INT_MAX)) {
+    out.clear();
+    return true;
+  }
+  const int length = static_cast<int>(size);
   const int units = platform::MultiByteToWide(from, input, length, nullptr, 0);
   BridgeBuffer wideBlock((static_cast<std::size_t>(units) + 1) * sizeof(char16_t));
   if (!wideBlock) return false;
@@ -95,24 +100,16 @@ bool ConvertThroughScratch(CodePage from, CodePage to, const char* input, int le
   return true;
 }
 
-bool AnsiToUtf8Converter::ThroughScratch(const char* ansi, std::size_t length, std::string& out) {
-  if (length > static_cast<std::size_t>(INT_MAX)) {
-    out.clear();
-    return true;
-  }
-  return ConvertThroughScratch(CodePage::Ansi, CodePage::Utf8, ansi, static_cast<int>(length), out);
-}
-
 std::size_t AnsiToUtf8Converter::MeasureThroughScratch(const char* ansi, std::size_t length) {
-  std::string utf8;
-  ThroughScratch(ansi, length, utf8);  // a failed conversion leaves it empty
+  std::string utf8;  // a failed conversion leaves it empty
+  ConvertThroughScratch(CodePage::Ansi, CodePage::Utf8, ansi, length, utf8);
   return utf8.size();
 }
 
 std::size_t AnsiToUtf8Converter::WriteThroughScratch(const char* ansi, std::size_t length,
                                                      unsigned char* out, std::size_t capacity) {
-  std::string utf8;
-  ThroughScratch(ansi, length, utf8);  // a failed conversion leaves it empty
+  std::string utf8;  // a failed conversion leaves it empty
+  ConvertThroughScratch(CodePage::Ansi, CodePage::Utf8, ansi, length, utf8);
   if (utf8.size() > capacity) return kNoRoom;
   std::memcpy(out, utf8.data(), utf8.size());
   return utf8.size();
@@ -136,20 +133,16 @@ bool Utf8ToAnsi(const char* utf8, std::string& out) {
     out.assign(utf8, scan.length);
     return true;
   }
-  if (scan.length > static_cast<std::size_t>(INT_MAX)) {  // beyond what the conversions take
-    out.clear();
-    return true;
-  }
-  const int length = static_cast<int>(scan.length);
   if (scan.length <= kStackTextBytes) {
     char converted[kStackTextBytes * kMaxBytesPerUnit];
     std::size_t written = 0;
-    if (Utf8ToAnsiOnStack(utf8, length, converted, static_cast<int>(sizeof(converted)), &written)) {
+    if (Utf8ToAnsiOnStack(utf8, static_cast<int>(scan.length), converted,
+                          static_cast<int>(sizeof(converted)), &written)) {
       out.assign(converted, written);
       return true;
     }
   }
-  return ConvertThroughScratch(CodePage::Utf8, CodePage::Ansi, utf8, length, out);
+  return ConvertThroughScratch(CodePage::Utf8, CodePage::Ansi, utf8, scan.length, out);
 }
 
 namespace {
