@@ -15,91 +15,13 @@
 
 #include "base/byte_order.h"
 #include "bridge/service_api.h"
-#include "text/text.h"
+#include "platform/ascii.h"
+#include "text/ansi_to_utf8.h"
 
 namespace vx {
 
 // The largest reply a Java byte[] can hold.
 constexpr std::int64_t kMaxReplyBytes = 2147483647;
-
-// ---- One text, as UTF-8 ------------------------------------------------------------------
-
-// Short runs of bytes, read and written a word at a time: for 4 to 16 bytes, two words that
-// overlap in the middle. memcpy of a constant size compiles to one load or store.
-inline std::uint64_t Load64(const void* at) {
-  std::uint64_t word;
-  std::memcpy(&word, at, sizeof(word));
-  return word;
-}
-inline std::uint32_t Load32(const void* at) {
-  std::uint32_t word;
-  std::memcpy(&word, at, sizeof(word));
-  return word;
-}
-
-// True when the `length` bytes at `text` are all below 0x80.
-inline bool AllAscii(const char* text, std::size_t length) {
-  if (length > 16) return IsAscii(text, length);
-  if (length >= 8) return ((Load64(text) | Load64(text + length - 8)) & 0x8080808080808080u) == 0;
-  if (length >= 4) return ((Load32(text) | Load32(text + length - 4)) & 0x80808080u) == 0;
-  unsigned bits = 0;
-  for (std::size_t i = 0; i < length; ++i) bits |= static_cast<unsigned char>(text[i]);
-  return bits < 0x80;
-}
-
-// memcpy, with the short copies that texts mostly need done inline.
-inline void CopyBytes(unsigned char* to, const char* from, std::size_t length) {
-  if (length > 16) {
-    std::memcpy(to, from, length);
-  } else if (length >= 8) {
-    const std::uint64_t head = Load64(from);
-    const std::uint64_t tail = Load64(from + length - 8);
-    std::memcpy(to, &head, 8);
-    std::memcpy(to + length - 8, &tail, 8);
-  } else if (length >= 4) {
-    const std::uint32_t head = Load32(from);
-    const std::uint32_t tail = Load32(from + length - 4);
-    std::memcpy(to, &head, 4);
-    std::memcpy(to + length - 4, &tail, 4);
-  } else {
-    for (std::size_t i = 0; i < length; ++i) to[i] = static_cast<unsigned char>(from[i]);
-  }
-}
-
-// Length of a NUL-terminated text and whether all of it is ASCII.
-struct TextScan {
-  std::size_t length;
-  bool ascii;
-};
-inline TextScan ScanText(const char* text) {
-  const std::size_t length = std::strlen(text);
-  return TextScan{length, AllAscii(text, length)};
-}
-
-// The UTF-8 forms of the ANSI texts of one record, as AnsiToUtf8 gives them; a null text
-// is empty. ASCII text is used as it stands; other text up to kStackTextBytes is converted
-// without allocating, by the code page's route looked up once; longer text goes through
-// AnsiToUtf8, which can fail for lack of memory, and a failed conversion gives empty text.
-class Utf8Texts {
- public:
-  std::size_t Size(const char* ansi) {
-    if (ansi == nullptr) return 0;
-    const TextScan scan = ScanText(ansi);
-    if (scan.ascii) return scan.length;
-    if (scan.length <= kStackTextBytes) {
-      const std::size_t size = m_short.Convert(ansi, scan.length, nullptr, 0);
-      if (size != ShortAnsiToUtf8::kUnconverted) return size;
-    }
-    return LongSize(ansi);
-  }
-  // Writes the UTF-8 form of a text scanned before into `out`, which has room for
-  // `capacity` bytes: the bytes written, or more than `capacity` when they do not fit.
-  std::size_t Write(const char* ansi, TextScan scan, unsigned char* out, std::size_t capacity);
-
- private:
-  static std::size_t LongSize(const char* ansi);
-  ShortAnsiToUtf8 m_short;
-};
 
 // ---- Sinks -------------------------------------------------------------------------------
 
@@ -112,7 +34,11 @@ class SizeCounter {
   void Fixed(unsigned char /*tag*/, const unsigned char* /*body*/, std::size_t width) {
     Add(1 + static_cast<std::int64_t>(width));
   }
-  void Text(const char* ansi) { Add(4 + static_cast<std::int64_t>(m_texts.Size(ansi)) + 1); }
+  // A null text is empty.
+  void Text(const char* ansi) {
+    const std::size_t size = ansi == nullptr ? 0 : m_texts.Measure(ansi, ScanText(ansi));
+    Add(4 + static_cast<std::int64_t>(size) + 1);
+  }
   bool Stopped() const { return m_size > kMaxReplyBytes; }
   void MarkTooLarge() { m_size = kMaxReplyBytes + 1; }
   std::int64_t size() const { return m_size; }
@@ -120,7 +46,7 @@ class SizeCounter {
  private:
   void Add(std::int64_t count) { m_size += count; }
   std::int64_t m_size = 0;
-  Utf8Texts m_texts;
+  AnsiToUtf8Converter m_texts;
 };
 
 // A write position into a payload, with the payload's start and end. A write that would
@@ -168,8 +94,8 @@ class ResultWriter {
     }
     m_pos += 1 + width;
   }
-  // Length field, UTF-8 bytes and NUL, with one bounds check. Text that is not ASCII is
-  // converted in place.
+  // Length field, UTF-8 bytes and NUL, with one bounds check; a null text is empty. The
+  // bytes are written in place by the converter's write step.
   void Text(const char* ansi) {
     if (ansi == nullptr) ansi = "";
     const TextScan scan = ScanText(ansi);
@@ -178,19 +104,10 @@ class ResultWriter {
     // Room for the bytes, with the NUL kept back; a length field holds no more.
     std::size_t room = static_cast<std::size_t>(m_end - body) - 1;
     if (room >= static_cast<std::size_t>(INT32_MAX)) room = INT32_MAX - 1;
-    std::size_t size = scan.length;
-    if (scan.ascii && size <= room) {
-      CopyBytes(body, ansi, size);
-    } else {
-      // Through a copy of the converter: the writer's own address is never taken, so a loop
-      // over a local copy of it (EncodeValues) keeps it in registers.
-      Utf8Texts texts = m_texts;
-      size = texts.Write(ansi, scan, body, room);
-      m_texts = texts;
-      if (size > room) {
-        m_overflowed = true;
-        return;
-      }
+    const std::size_t size = m_texts.Write(ansi, scan, body, room);
+    if (size > room) {
+      m_overflowed = true;
+      return;
     }
     StoreLE32(m_pos, static_cast<std::uint32_t>(size + 1));
     body[size] = 0;
@@ -214,7 +131,7 @@ class ResultWriter {
   unsigned char* m_pos;
   unsigned char* m_end;
   bool m_overflowed = false;
-  Utf8Texts m_texts;
+  AnsiToUtf8Converter m_texts;
 };
 
 // ---- Value counts --------------------------------------------------------------------------

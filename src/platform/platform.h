@@ -62,20 +62,26 @@ int WideToMultiByte(CodePage page, const char16_t* text, int length, char* out, 
 // the identity on valid text).
 bool AnsiIsUtf8();
 
-// ANSI text straight to UTF-8 in one step, for the code pages where that is quicker than
-// the two steps through UTF-16; the bytes are exactly those of MultiByteToWide into UTF-16
-// followed by WideToMultiByte to UTF-8. `convert` has the contract of those two: `length`
-// bytes in, capacity 0 measures, otherwise at most `capacity` bytes are written and the
-// count is returned, or 0 when they do not fit. `state` is handed back to it.
+// ANSI text straight to UTF-8 in one step, with the bytes of MultiByteToWide into UTF-16
+// followed by WideToMultiByte to UTF-8, up to the first U+0000 (a text without NUL bytes
+// decodes to none in any code page known). `convert` takes `length` bytes, none of them NUL,
+// and converts any text of 1 to kAnsiToUtf8RouteBytes bytes without allocating: with
+// capacity 0 it measures, otherwise it writes at most `capacity` bytes into `out`. It
+// returns the size, 0 when the bytes do not fit, or -1 when the code page needs more room
+// than the route has on the stack (none known does, but a longer text may): the caller
+// then converts through memory of its own. `state` is handed back to it.
 struct AnsiToUtf8Route {
   int (*convert)(const void* state, const char* text, int length, char* out, int capacity);
   const void* state;
 };
+constexpr int kAnsiToUtf8RouteBytes = 512;
 
-// The route for the calling thread's ANSI code page as it is now; `convert` is null when
-// there is none (convert through UTF-16 then). A route stays callable for the life of the
-// process, but after the locale changes it converts from the code page it was fetched for.
-AnsiToUtf8Route DirectAnsiToUtf8();
+// The route for the calling thread's ANSI code page as it is now; `convert` is never null.
+// Windows: MultiByteToWideChar and WideCharToMultiByte through UTF-16 on the stack. POSIX:
+// the double-byte codesets by table in one loop, the others through UTF-16 on the stack.
+// A route stays callable for the life of the process, but a table route keeps converting
+// from the codeset it was fetched for after the locale changes.
+AnsiToUtf8Route AnsiToUtf8RouteForThread();
 
 // For one scope, keeps changes that the calling thread makes to the C runtime's locale
 // (setlocale) from reaching other threads. MinGW's libstdc++ reads every double by
@@ -99,14 +105,6 @@ class ThreadLocaleScope {
   int m_previous;
   bool m_locked;
 };
-
-#if !defined(_WIN32)
-// For tests on POSIX: the ANSI conversions above, always through iconv even where the
-// codeset is converted by table, and whether the current ANSI codeset has a table.
-int AnsiToWideByIconv(const char* text, int length, char16_t* out, int capacity);
-int WideToAnsiByIconv(const char16_t* text, int length, char* out, int capacity);
-bool AnsiHasTable();
-#endif
 
 // ---- Local time ----------------------------------------------------------------------
 

@@ -30,76 +30,22 @@ constexpr jchar kFetchSentinel = 0xFFFF;
 
 bool IsHighSurrogate(jchar unit) { return unit >= 0xD800 && unit <= 0xDBFF; }
 
-// A short text through UTF-16 on the stack, with one converting call each way, into `out`
-// (room for `capacity` bytes); *written is its length up to the first NUL, as the long road
-// reads its zero-filled buffer. False when either step needs more room than it has.
-bool ConvertOnStack(CodePage from, CodePage to, const char* input, int length, char* out,
-                    int capacity, std::size_t* written) {
+// UTF-8 text of at most kStackTextBytes through UTF-16 on the stack, with one converting
+// call each way, into `out` (room for `capacity` bytes); *written is its length up to the
+// first NUL, as the long road reads its zero-filled buffer. False when either step needs
+// more room than it has.
+bool Utf8ToAnsiOnStack(const char* input, int length, char* out, int capacity,
+                       std::size_t* written) {
   char16_t wide[kStackTextBytes];
-  const int units =
-      platform::MultiByteToWide(from, input, length, wide, static_cast<int>(kStackTextBytes));
+  const int units = platform::MultiByteToWide(CodePage::Utf8, input, length, wide,
+                                              static_cast<int>(kStackTextBytes));
   if (units == 0) return false;
-  const int bytes = platform::WideToMultiByte(to, wide, units, out, capacity);
+  const int bytes = platform::WideToMultiByte(CodePage::Ansi, wide, units, out, capacity);
   if (bytes == 0) return false;
   const void* nul = std::memchr(out, 0, static_cast<std::size_t>(bytes));
   *written = nul != nullptr ? static_cast<std::size_t>(static_cast<const char*>(nul) - out)
                             : static_cast<std::size_t>(bytes);
   return true;
-}
-
-// The long road: measure, allocate, convert, twice, each scratch buffer zero-filled with
-// room for a terminator.
-bool ConvertThroughScratch(CodePage from, CodePage to, const char* input, int length,
-                           std::string& out) {
-  const int units = platform::MultiByteToWide(from, input, length, nullptr, 0);
-  BridgeBuffer wideBlock((static_cast<std::size_t>(units) + 1) * sizeof(char16_t));
-  if (!wideBlock) return false;
-  auto* wide = reinterpret_cast<char16_t*>(wideBlock.get());
-  platform::MultiByteToWide(from, input, length, wide, units);
-
-  const int bytes = platform::WideToMultiByte(to, wide, units, nullptr, 0);
-  BridgeBuffer narrowBlock(static_cast<std::size_t>(bytes) + 1);
-  if (!narrowBlock) return false;
-  auto* narrow = reinterpret_cast<char*>(narrowBlock.get());
-  platform::WideToMultiByte(to, wide, units, narrow, bytes);
-
-  out.assign(narrow);  // up to the first NUL
-  return true;
-}
-
-// Text from `from` to `to`. Pure ASCII text is the same in every code page and is copied
-// as it is, and other text up to kStackTextBytes is converted on the stack: neither
-// allocates, so neither can fail. Longer text takes the long road, which can.
-bool Convert(CodePage from, CodePage to, const char* input, std::string& out) {
-  if (input == nullptr || *input == '\0') {
-    out.clear();
-    return true;
-  }
-  const std::size_t size = std::strlen(input);
-  if (IsAscii(input, size)) {
-    out.assign(input, size);
-    return true;
-  }
-  if (size > static_cast<std::size_t>(INT_MAX)) {  // beyond what the conversions take
-    out.clear();
-    return true;
-  }
-  const int length = static_cast<int>(size);
-  if (size <= kStackTextBytes) {
-    char converted[kStackTextBytes * kMaxBytesPerUnit];
-    std::size_t written = ShortAnsiToUtf8::kUnconverted;
-    if (from == CodePage::Ansi && to == CodePage::Utf8) {
-      written = ShortAnsiToUtf8().Convert(input, size, converted, sizeof(converted));
-    } else if (!ConvertOnStack(from, to, input, length, converted,
-                               static_cast<int>(sizeof(converted)), &written)) {
-      written = ShortAnsiToUtf8::kUnconverted;
-    }
-    if (written <= sizeof(converted)) {
-      out.assign(converted, written);
-      return true;
-    }
-  }
-  return ConvertThroughScratch(from, to, input, length, out);
 }
 
 // Appends `count` UTF-16 units, converted to `page`, to `out`.
@@ -131,28 +77,72 @@ void AppendConverted(CodePage page, const jchar* units, jsize count, std::string
 
 }  // namespace
 
+bool ConvertThroughScratch(CodePage from, CodePage to, const char* input, std::size_t size,
+                           std::string& out) {
+  if (size > static_cast<std::size_t>(INT_MAX)) {
+    out.clear();
+    return true;
+  }
+  const int length = static_cast<int>(size);
+  const int units = platform::MultiByteToWide(from, input, length, nullptr, 0);
+  BridgeBuffer wideBlock((static_cast<std::size_t>(units) + 1) * sizeof(char16_t));
+  if (!wideBlock) return false;
+  auto* wide = reinterpret_cast<char16_t*>(wideBlock.get());
+  platform::MultiByteToWide(from, input, length, wide, units);
+
+  const int bytes = platform::WideToMultiByte(to, wide, units, nullptr, 0);
+  BridgeBuffer narrowBlock(static_cast<std::size_t>(bytes) + 1);
+  if (!narrowBlock) return false;
+  auto* narrow = reinterpret_cast<char*>(narrowBlock.get());
+  platform::WideToMultiByte(to, wide, units, narrow, bytes);
+
+  out.assign(narrow);  // up to the first NUL
+  return true;
+}
+
+std::size_t AnsiToUtf8Converter::MeasureThroughScratch(const char* ansi, std::size_t length) {
+  std::string utf8;  // a failed conversion leaves it empty
+  ConvertThroughScratch(CodePage::Ansi, CodePage::Utf8, ansi, length, utf8);
+  return utf8.size();
+}
+
+std::size_t AnsiToUtf8Converter::WriteThroughScratch(const char* ansi, std::size_t length,
+                                                     unsigned char* out, std::size_t capacity) {
+  std::string utf8;  // a failed conversion leaves it empty
+  ConvertThroughScratch(CodePage::Ansi, CodePage::Utf8, ansi, length, utf8);
+  if (utf8.size() > capacity) return kNoRoom;
+  std::memcpy(out, utf8.data(), utf8.size());
+  return utf8.size();
+}
+
 bool AnsiToUtf8(const char* ansi, std::string& out) {
-  return Convert(CodePage::Ansi, CodePage::Utf8, ansi, out);
+  if (ansi == nullptr || *ansi == '\0') {
+    out.clear();
+    return true;
+  }
+  return AnsiToUtf8Converter().WriteString(ansi, ScanText(ansi), out);
 }
 
 bool Utf8ToAnsi(const char* utf8, std::string& out) {
-  return Convert(CodePage::Utf8, CodePage::Ansi, utf8, out);
-}
-
-std::size_t ShortAnsiToUtf8::ThroughUtf16(const char* ansi, std::size_t length, char* out,
-                                          std::size_t capacity) {
-  const int size = static_cast<int>(length);
-  char utf8[kMaxUtf8Bytes];
-  std::size_t written;
-  if (!ConvertOnStack(CodePage::Ansi, CodePage::Utf8, ansi, size, utf8,
-                      static_cast<int>(sizeof(utf8)), &written)) {
-    return kUnconverted;
+  if (utf8 == nullptr || *utf8 == '\0') {
+    out.clear();
+    return true;
   }
-  if (out != nullptr) {
-    if (written > capacity) return kNoRoom;
-    std::memcpy(out, utf8, written);
+  const TextScan scan = ScanText(utf8);
+  if (scan.ascii) {
+    out.assign(utf8, scan.length);
+    return true;
   }
-  return written;
+  if (scan.length <= kStackTextBytes) {
+    char converted[kStackTextBytes * kMaxBytesPerUnit];
+    std::size_t written = 0;
+    if (Utf8ToAnsiOnStack(utf8, static_cast<int>(scan.length), converted,
+                          static_cast<int>(sizeof(converted)), &written)) {
+      out.assign(converted, written);
+      return true;
+    }
+  }
+  return ConvertThroughScratch(CodePage::Utf8, CodePage::Ansi, utf8, scan.length, out);
 }
 
 namespace {
@@ -295,21 +285,6 @@ jstring NativeToJString(JNIEnv* env, const char* ansi) {
   auto* wide = reinterpret_cast<char16_t*>(block.get());
   platform::MultiByteToWide(CodePage::Ansi, ansi, length, wide, count);
   return env->NewString(reinterpret_cast<const jchar*>(wide), count);
-}
-
-bool IsAscii(const char* text, std::size_t length) {
-  if (text == nullptr) return true;
-  constexpr std::uint64_t kHighBits = 0x8080808080808080ull;
-  std::size_t i = 0;
-  for (; i + sizeof(std::uint64_t) <= length; i += sizeof(std::uint64_t)) {
-    std::uint64_t word;
-    std::memcpy(&word, text + i, sizeof(word));
-    if ((word & kHighBits) != 0) return false;
-  }
-  for (; i < length; ++i) {
-    if ((static_cast<unsigned char>(text[i]) & 0x80) != 0) return false;
-  }
-  return true;
 }
 
 }  // namespace vx

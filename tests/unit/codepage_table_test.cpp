@@ -12,6 +12,8 @@
 
 #if !defined(_WIN32)
 
+#include "platform/posix/codepage_posix.h"
+
 namespace vx::platform {
 namespace {
 

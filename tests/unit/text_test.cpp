@@ -566,6 +566,30 @@ std::string TwoSteps(CodePage from, CodePage to, const std::string& text) {
   return std::string(Narrow(to, wide).c_str());
 }
 
+// The platform's route over a text that AnsiToUtf8 gave `utf8` for: the same measure, the
+// same bytes in plenty of room, in exactly that room, and 0 in one byte less, never
+// writing past the room it was given.
+void CheckRoute(const std::string& text, const std::string& utf8) {
+  const platform::AnsiToUtf8Route route = platform::AnsiToUtf8RouteForThread();
+  ASSERT_NE(route.convert, nullptr);
+  const int length = static_cast<int>(text.size());
+  const int size = static_cast<int>(utf8.size());
+  ASSERT_EQ(route.convert(route.state, text.data(), length, nullptr, 0), size);
+  for (const int room : {3 * length + 8, size, size - 1}) {
+    if (room == 0) continue;  // capacity 0 measures
+    std::string out(static_cast<std::size_t>(3 * length + 8), '\x55');
+    const int written = route.convert(route.state, text.data(), length, &out[0], room);
+    const auto kept = static_cast<std::size_t>(room);
+    EXPECT_EQ(out.substr(kept), std::string(out.size() - kept, '\x55')) << "room " << room;
+    if (room < size) {
+      EXPECT_EQ(written, 0) << "room " << room;
+    } else {
+      EXPECT_EQ(written, size) << "room " << room;
+      EXPECT_EQ(out.substr(0, utf8.size()), utf8) << "room " << room;
+    }
+  }
+}
+
 // Texts of every length up to a little past the stack's size, of bytes likely to form
 // characters, broken ones and bad bytes in every code page: each short conversion gives
 // what the two steps give, on either side of the size limit.
@@ -595,6 +619,9 @@ void CheckShortAgainstTwoSteps() {
     std::string utf8;
     ASSERT_TRUE(AnsiToUtf8(text.c_str(), utf8));
     ASSERT_EQ(utf8, TwoSteps(CodePage::Ansi, CodePage::Utf8, text)) << "ANSI text of " << target;
+    if (target <= kStackTextBytes) {
+      ASSERT_NO_FATAL_FAILURE(CheckRoute(text, utf8)) << "ANSI text of " << target;
+    }
     std::string ansi;
     ASSERT_TRUE(Utf8ToAnsi(text.c_str(), ansi));
     ASSERT_EQ(ansi, TwoSteps(CodePage::Utf8, CodePage::Ansi, text)) << "UTF-8 text of " << target;
@@ -633,6 +660,25 @@ TEST(IsAscii, FindsAHighByteAtEveryPosition) {
     }
   }
   EXPECT_TRUE(IsAscii(nullptr, 0));
+}
+
+TEST(IsAscii, PrefixEndsAtTheFirstHighByte) {
+  char buffer[40];
+  for (std::size_t offset = 0; offset < 8; ++offset) {
+    for (std::size_t length = 0; length <= 24; ++length) {
+      char* text = buffer + offset;
+      for (std::size_t i = 0; i < length; ++i) text[i] = static_cast<char>(1 + (i % 0x7F));
+      buffer[offset + length] = '\x80';  // just past the end: must not be looked at
+      EXPECT_EQ(AsciiPrefix(text, length), length) << offset << "/" << length;
+      for (std::size_t i = 0; i < length; ++i) {
+        text[i] = '\xC0';
+        if (i + 1 < length) text[i + 1] = '\x80';  // later high bytes do not move it
+        EXPECT_EQ(AsciiPrefix(text, length), i) << offset << "/" << length << " at " << i;
+        text[i] = static_cast<char>(1 + (i % 0x7F));
+        if (i + 1 < length) text[i + 1] = static_cast<char>(1 + ((i + 1) % 0x7F));
+      }
+    }
+  }
 }
 
 }  // namespace

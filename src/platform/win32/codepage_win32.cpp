@@ -7,6 +7,7 @@
 #include <clocale>
 #include <mutex>
 
+#include "platform/ansi_to_utf8_stack.h"
 #include "platform/platform.h"
 
 namespace vx::platform {
@@ -44,8 +45,10 @@ int WideToMultiByte(CodePage page, const char16_t* text, int length, char* out, 
 bool AnsiIsUtf8() { return ::GetACP() == CP_UTF8; }
 
 // MultiByteToWideChar and WideCharToMultiByte are the system's own, table-driven and quick:
-// callers go through UTF-16 themselves, on a buffer of their own.
-AnsiToUtf8Route DirectAnsiToUtf8() { return AnsiToUtf8Route{nullptr, nullptr}; }
+// the two steps through UTF-16 on the stack are the route of every code page.
+AnsiToUtf8Route AnsiToUtf8RouteForThread() {
+  return AnsiToUtf8Route{AnsiToUtf8ThroughUtf16, nullptr};
+}
 
 namespace {
 
