@@ -31,6 +31,7 @@
 #include "fuzz_support.h"
 #include "marshal/orders.h"
 #include "marshal/serialize.h"
+#include "plain_reader.h"
 
 namespace {
 
@@ -90,35 +91,6 @@ void CheckLogLine(const Outcome& outcome, const std::string& json, std::size_t e
 
 bool AllZero(const unsigned char* bytes, std::size_t count) {
   return std::all_of(bytes, bytes + count, [](unsigned char b) { return b == 0; });
-}
-
-// A second reading of the text, by a plain Json::Reader. Null when the text does not parse
-// (a nesting beyond the library's limit throws).
-std::unique_ptr<Json::Value> ParseAgain(const std::string& json) {
-  auto root = std::make_unique<Json::Value>();
-  try {
-#if defined(__GNUC__)
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
-#endif
-    Json::Reader reader;
-#if defined(__GNUC__)
-#pragma GCC diagnostic pop
-#endif
-    if (!reader.parse(json.data(), json.data() + json.size(), *root, true)) return nullptr;
-  } catch (const std::exception&) {
-    return nullptr;
-  }
-  return root;
-}
-
-// A non-empty array of objects and nulls: the shape porder takes.
-bool IsOrderList(const Json::Value& root) {
-  if (!root.isArray() || root.empty()) return false;
-  for (const Json::Value& element : root) {
-    if (!element.isObject() && !element.isNull()) return false;
-  }
-  return true;
 }
 
 // The records against the second reading.
@@ -181,8 +153,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::string json(reinterpret_cast<const char*>(data), size);
   vx::fuzz::TakeLogLines();
 
-  const std::unique_ptr<Json::Value> root = ParseAgain(json);
-  const bool orderList = root != nullptr && IsOrderList(*root);
+  const std::unique_ptr<Json::Value> root = vx::fuzz::ReadPlainly(json);
+  const bool orderList = root != nullptr && vx::fuzz::IsOrderList(*root);
 
   const Outcome plain = Run(json);
   VX_FUZZ_CHECK(plain.code == 0 || plain.code == vx::kCodeBadJson ||

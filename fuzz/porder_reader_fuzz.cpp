@@ -19,27 +19,19 @@
 #include "fuzz_support.h"
 #include "marshal/orders.h"
 #include "marshal/serialize.h"
+#include "plain_reader.h"
 
 namespace {
 
-// Null when the text does not parse.
-template <typename ParseFn>
-std::unique_ptr<Json::Value> Read(ParseFn parse) {
+// The text as the bridge's parser reads it; null when it refuses.
+std::unique_ptr<Json::Value> ReadByBridge(const std::string& json) {
   auto root = std::make_unique<Json::Value>();
   try {
-    if (!parse(*root)) return nullptr;
+    if (!vx::ParseOrderList(json, *root)) return nullptr;
   } catch (const std::exception&) {
     return nullptr;
   }
   return root;
-}
-
-bool IsOrderList(const Json::Value& root) {
-  if (!root.isArray() || root.empty()) return false;
-  for (const Json::Value& element : root) {
-    if (!element.isObject() && !element.isNull()) return false;
-  }
-  return true;
 }
 
 }  // namespace
@@ -48,18 +40,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::string json(reinterpret_cast<const char*>(data), size);
   vx::fuzz::TakeLogLines();
 
-  const auto bridge = Read([&json](Json::Value& root) { return vx::ParseOrderList(json, root); });
-  const auto plain = Read([&json](Json::Value& root) {
-#if defined(__GNUC__)
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
-#endif
-    Json::Reader reader;
-#if defined(__GNUC__)
-#pragma GCC diagnostic pop
-#endif
-    return reader.parse(json.data(), json.data() + json.size(), root, true);
-  });
+  const auto bridge = ReadByBridge(json);
+  const auto plain = vx::fuzz::ReadPlainly(json);
   VX_FUZZ_CHECK((bridge == nullptr) == (plain == nullptr));
   if (bridge != nullptr) VX_FUZZ_CHECK(*bridge == *plain);
 
@@ -71,7 +53,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (plain == nullptr) {
     VX_FUZZ_CHECK(code == vx::kCodeBadJson);
     VX_FUZZ_CHECK(parseErrorLine);
-  } else if (!IsOrderList(*plain)) {
+  } else if (!vx::fuzz::IsOrderList(*plain)) {
     VX_FUZZ_CHECK(code == vx::kCodeBadOrderList);
   } else {
     VX_FUZZ_CHECK(code == 0 || (code == vx::kCodeBadJson && parseErrorLine));
