@@ -18,7 +18,6 @@ import com.tarnwick.tests.TypedClientTest.Inbox;
 import java.io.File;
 import java.nio.charset.StandardCharsets;
 import java.util.Arrays;
-import java.util.logging.Handler;
 import java.util.logging.Level;
 import java.util.logging.LogRecord;
 import java.util.logging.Logger;
@@ -43,18 +42,7 @@ class ClientLifecycleTest {
 
   static {
     bridgeLogger.setLevel(Level.ALL);
-    bridgeLogger.addHandler(new Handler() {
-      @Override
-      public void publish(LogRecord record) {
-        records.add(record);
-      }
-
-      @Override
-      public void flush() {}
-
-      @Override
-      public void close() {}
-    });
+    bridgeLogger.addHandler(TypedClientTest.recordsInto(records));
   }
 
   private static void emit(String text) {

@@ -97,6 +97,22 @@ class TypedClientTest {
     }
   }
 
+  /** A java.util.logging handler that adds every record it is given to `records`. */
+  static Handler recordsInto(Inbox<LogRecord> records) {
+    return new Handler() {
+      @Override
+      public void publish(LogRecord record) {
+        records.add(record);
+      }
+
+      @Override
+      public void flush() {}
+
+      @Override
+      public void close() {}
+    };
+  }
+
   private static final Inbox<LogLine> lines = new Inbox<>();
   private static final Inbox<CallbackEvent> events = new Inbox<>();
   private static final LogLineListener logListener = lines::add;
@@ -336,18 +352,7 @@ class TypedClientTest {
   @Test
   void withoutAListenerLinesGoToThePlatformLogger() throws InterruptedException {
     Inbox<LogRecord> records = new Inbox<>();
-    Handler handler = new Handler() {
-      @Override
-      public void publish(LogRecord record) {
-        records.add(record);
-      }
-
-      @Override
-      public void flush() {}
-
-      @Override
-      public void close() {}
-    };
+    Handler handler = recordsInto(records);
     Logger logger = bridgeLogger;
     Level level = logger.getLevel();
     logger.setLevel(Level.ALL);
@@ -396,18 +401,7 @@ class TypedClientTest {
   /** The platform logger's records while the body runs. */
   private static Inbox<LogRecord> recording(List<Handler> installed) {
     Inbox<LogRecord> records = new Inbox<>();
-    Handler handler = new Handler() {
-      @Override
-      public void publish(LogRecord record) {
-        records.add(record);
-      }
-
-      @Override
-      public void flush() {}
-
-      @Override
-      public void close() {}
-    };
+    Handler handler = recordsInto(records);
     bridgeLogger.addHandler(handler);
     installed.add(handler);
     return records;
