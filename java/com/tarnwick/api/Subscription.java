@@ -1,6 +1,8 @@
 package com.tarnwick.api;
 
 import com.tarnwick.api.wire.SubscriptionReply;
+import java.util.Arrays;
+import java.util.Optional;
 
 /**
  * An open push request ({@code csq}, {@code cst} or {@code cnq}), immutable: the request number
@@ -9,18 +11,21 @@ import com.tarnwick.api.wire.SubscriptionReply;
  * {@code csq} or {@code cnq} request ({@code cst} requests end with {@link VeltrixClient#stop()}).
  *
  * <p>Its first events may reach the callback listener before the call that opened it returns:
- * match events by {@link CallbackEvent#requestNumber()}. Equal when kind, request number and
- * code are.
+ * match events by {@link CallbackEvent#requestNumber()}. A reply that is not a subscription reply
+ * gives {@link NativeAPI#CODE_UNDECODABLE} and keeps its bytes ({@link #rawReply()}). Equal when
+ * kind, request number, code and (for an undecodable reply) bytes are.
  */
 public final class Subscription {
   private final CallbackEvent.Kind kind;
   private final int requestNumber;
   private final int code;
+  private final byte[] reply;
 
-  private Subscription(CallbackEvent.Kind kind, int requestNumber, int code) {
+  private Subscription(CallbackEvent.Kind kind, int requestNumber, int code, byte[] reply) {
     this.kind = kind;
     this.requestNumber = requestNumber;
     this.code = code;
+    this.reply = reply;
   }
 
   /**
@@ -30,7 +35,8 @@ public final class Subscription {
    * request number goes and 0 where the code goes; that reply becomes a subscription with code
    * {@link NativeAPI#CODE_MISSING_FUNCTION} and request number 0. A null array becomes {@link
    * NativeAPI#CODE_NO_MEMORY}, an array that is not a subscription reply {@link
-   * NativeAPI#CODE_UNDECODABLE}; decoding never throws.
+   * NativeAPI#CODE_UNDECODABLE}; decoding never throws. The subscription keeps a copy of the
+   * array.
    *
    * @param kind the kind of the request (CSQ, CST or CNQ)
    * @param reply the array the request returned
@@ -40,16 +46,17 @@ public final class Subscription {
     if (reply == null) {
       return failed(kind, NativeAPI.CODE_NO_MEMORY);
     }
+    byte[] kept = reply.clone();
     SubscriptionReply decoded;
     try {
-      decoded = SubscriptionReply.decode(reply);
+      decoded = SubscriptionReply.decode(kept);
     } catch (RuntimeException e) {
-      return failed(kind, NativeAPI.CODE_UNDECODABLE);
+      return new Subscription(kind, 0, NativeAPI.CODE_UNDECODABLE, kept);
     }
     if (decoded.code() == 0 && decoded.requestNumber() == NativeAPI.CODE_MISSING_FUNCTION) {
-      return new Subscription(kind, 0, NativeAPI.CODE_MISSING_FUNCTION);
+      return new Subscription(kind, 0, NativeAPI.CODE_MISSING_FUNCTION, kept);
     }
-    return new Subscription(kind, decoded.requestNumber(), decoded.code());
+    return new Subscription(kind, decoded.requestNumber(), decoded.code(), kept);
   }
 
   /**
@@ -61,7 +68,7 @@ public final class Subscription {
    * @return the subscription
    */
   public static Subscription failed(CallbackEvent.Kind kind, int code) {
-    return new Subscription(kind, 0, code);
+    return new Subscription(kind, 0, code, null);
   }
 
   /**
@@ -109,13 +116,24 @@ public final class Subscription {
     return code == 0;
   }
 
+  /**
+   * The bytes the request returned.
+   *
+   * @return a copy of the array, or empty when there was none (no memory, or a call that did not
+   *     reach the bridge)
+   */
+  public Optional<byte[]> rawReply() {
+    return reply == null ? Optional.<byte[]>empty() : Optional.of(reply.clone());
+  }
+
   @Override
   public boolean equals(Object other) {
     if (!(other instanceof Subscription)) {
       return false;
     }
     Subscription that = (Subscription) other;
-    return kind == that.kind && requestNumber == that.requestNumber && code == that.code;
+    return kind == that.kind && requestNumber == that.requestNumber && code == that.code
+        && (code != NativeAPI.CODE_UNDECODABLE || Arrays.equals(reply, that.reply));
   }
 
   @Override

@@ -421,7 +421,18 @@ class TypedApiTest {
       assertEquals(9, failed.code());
       assertEquals(3, failed.count());
       assertEquals(NativeAPI.CODE_NO_MEMORY, CountResult.of(null).code());
-      assertEquals(NativeAPI.CODE_UNDECODABLE, CountResult.of(new byte[9]).code());
+      assertFalse(CountResult.of(null).rawReply().isPresent());
+      // An undecodable reply keeps its bytes, as a copy the caller cannot change.
+      byte[] nine = {1, 2, 3, 4, 5, 6, 7, 8, 9};
+      CountResult undecodable = CountResult.of(nine);
+      assertEquals(NativeAPI.CODE_UNDECODABLE, undecodable.code());
+      assertEquals(0, undecodable.count());
+      nine[0] = 0;
+      assertArrayEquals(new byte[] {1, 2, 3, 4, 5, 6, 7, 8, 9}, undecodable.rawReply().get());
+      undecodable.rawReply().get()[1] = 0;
+      assertArrayEquals(new byte[] {1, 2, 3, 4, 5, 6, 7, 8, 9}, undecodable.rawReply().get());
+      assertNotEquals(undecodable, CountResult.of(new byte[9]));
+      assertArrayEquals(new LeBuilder().i32(9).i32(3).bytes(), failed.rawReply().get());
     }
 
     @Test
@@ -449,6 +460,19 @@ class TypedApiTest {
           Subscription.of(CallbackEvent.Kind.CSQ, new LeBuilder().i32(1).i32(0).i64(1).bytes());
       assertEquals(NativeAPI.CODE_UNDECODABLE, undecodable.code());
       assertEquals(0, undecodable.requestNumber());
+      byte[] kept = undecodable.rawReply().get();
+      assertArrayEquals(new LeBuilder().i32(1).i32(0).i64(1).bytes(), kept);
+      kept[0] = 9;
+      assertArrayEquals(new LeBuilder().i32(1).i32(0).i64(1).bytes(),
+          undecodable.rawReply().get(), "a copy each time");
+      byte[] short15 = new byte[15];
+      Subscription tooShort = Subscription.of(CallbackEvent.Kind.CSQ, short15);
+      short15[0] = 1;
+      assertArrayEquals(new byte[15], tooShort.rawReply().get(), "a copy of the reply");
+      assertNotEquals(undecodable, tooShort);
+      assertFalse(Subscription.of(CallbackEvent.Kind.CSQ, null).rawReply().isPresent());
+      assertArrayEquals(new LeBuilder().i32(NativeAPI.CODE_MISSING_FUNCTION).i32(0).i64(0).bytes(),
+          missing.rawReply().get());
       assertEquals(opened, Subscription.of(CallbackEvent.Kind.CSQ,
           new LeBuilder().i32(7).i32(0).i64(0).bytes()));
       assertNotEquals(opened, refused);
