@@ -2,6 +2,7 @@ package com.tarnwick.tests;
 
 import static org.junit.jupiter.api.Assertions.assertEquals;
 import static org.junit.jupiter.api.Assertions.assertFalse;
+import static org.junit.jupiter.api.Assertions.assertNull;
 import static org.junit.jupiter.api.Assertions.assertSame;
 import static org.junit.jupiter.api.Assertions.assertThrows;
 import static org.junit.jupiter.api.Assertions.assertTrue;
@@ -54,9 +55,10 @@ class ClientLifecycleTest {
   void aDirectoryWithoutTheLibrarySaysWhyAndTheNextOpenTriesAgain() throws Exception {
     String wrong = new File(SimDirs.defaultDir(), "no-such-dir").getPath();
     Inbox<LogLine> lines = new Inbox<>();
-    // The first open sets the callback-thread mode for the whole JVM (see the last test).
-    try (VeltrixClient client = VeltrixClient.builder(wrong).logListener(lines::add)
-             .attachedCallbackThreads(true).open()) {
+    // The default per-message mode: this class's JVM never sets the callback-thread property
+    // (ClientAttachedCallbackThreadsTest covers the attached mode in a JVM of its own).
+    try (VeltrixClient client = VeltrixClient.open(wrong, lines::add, null)) {
+      assertNull(System.getProperty(VeltrixClient.CALLBACK_THREADS_PROPERTY));
       ServiceStatus status = client.serviceStatus();
       assertFalse(status.isLoaded(), status.toString());
       assertEquals(wrong, status.requestedDirectory());
@@ -173,28 +175,6 @@ class ClientLifecycleTest {
           && warning.getMessage().contains(other), warning.getMessage());
       // The first library is in force: it has getdate, the variant named here has none.
       assertTrue(client.getdate("20240430", 1, "").isOk());
-    }
-  }
-
-  @Test
-  @Order(5)
-  void theFirstOpensCallbackThreadModeStaysAndAnotherIsReported() throws InterruptedException {
-    int mark = records.size();
-    Inbox<Thread> deliveredOn = new Inbox<>();
-    try (VeltrixClient client = VeltrixClient.builder(SimDirs.defaultDir())
-             .callbackListener(event -> deliveredOn.add(Thread.currentThread()))
-             .attachedCallbackThreads(false).open()) {
-      LogRecord warning = records.await(record -> record.getLevel() == Level.WARNING
-          && record.getMessage().contains(VeltrixClient.CALLBACK_THREADS_PROPERTY), mark);
-      assertTrue(warning.getMessage().contains("stay attached"), warning.getMessage());
-      assertEquals("attached", System.getProperty(VeltrixClient.CALLBACK_THREADS_PROPERTY));
-      assertEquals(0, client.start(""));
-      assertEquals(0, SimControl.fire(SimControl.MAIN, 1, 2, "w1=4")); // a service thread
-      assertEquals(2, SimControl.fireWait());
-      Thread first = deliveredOn.await(thread -> true, 0);
-      assertSame(first, deliveredOn.await(thread -> true, 1), "one Thread for the service thread");
-      assertTrue(first.isDaemon());
-      assertTrue(first.getName().matches("veltrix-callback-\\d+"), first.getName());
     }
   }
 }
