@@ -3,7 +3,8 @@
 # builds the asan and tsan presets and runs the native tests under AddressSanitizer + UBSan
 # and under ThreadSanitizer, then cross-builds the mingw preset (Windows x64) and runs its
 # native tests under Wine (scripts/test-mingw.sh), then builds the release jars with the
-# natives of both platforms and checks them (scripts/release-jar.sh --quick), and last runs
+# natives of both platforms and checks them, the Release DLL's own tests under Wine among
+# them (scripts/release-jar.sh --quick), and last runs
 # the libFuzzer targets for a bounded time (scripts/fuzz.sh). A failed dev, asan or tsan
 # build stops at once; failed tests of one stage, or a failed Windows, release jar or fuzz
 # build, do not stop the others. Exits non-zero when anything failed.

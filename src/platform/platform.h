@@ -89,8 +89,11 @@ AnsiToUtf8Route AnsiToUtf8RouteForThread();
 // can leave the wrong locale behind, and any other thread sees "C" meanwhile. On Windows
 // the scope turns on the runtime's per-thread locale (_configthreadlocale); where the
 // runtime has none (msvcrt.dll before Vista, and Wine's), scopes exclude one another
-// instead, so that at least their own switches cannot interleave. On POSIX, libstdc++
-// reads numbers without touching the locale, and the scope does nothing.
+// instead, so that at least their own switches cannot interleave and the locale left
+// behind is the one before; other threads can still see "C" while a scope reads a double.
+// Only that fallback runs in this project's tests (under Wine); the per-thread path is
+// built for Windows but has not run here. On POSIX, libstdc++ reads numbers without
+// touching the locale, and the scope does nothing.
 class ThreadLocaleScope {
  public:
   ThreadLocaleScope();

@@ -145,7 +145,8 @@ TEST(CodepageTable, GbkWorkedExamplesAndShortBuffers) {
     EXPECT_EQ(Convert(convert, std::string("\xD6\xD0\xD6")).text, u"\u4E2D?");
     EXPECT_EQ(Convert(convert, std::string("\x81\x30x")).text, u"?x");
     EXPECT_EQ(Convert(convert, std::string("\x81\x00x", 3)).text, std::u16string(u"?\0x", 3));
-    EXPECT_EQ(Convert(convert, std::string("\xFFx")).text, u"\uFFFDx");  // no lead: alone
+    // No lead: alone, as the character Windows' 936 gives it where iconv has none.
+    EXPECT_EQ(Convert(convert, std::string("\xFFx")).text, u"\uF8F5x");
   }
   EXPECT_EQ(Convert(TableToAnsi, std::u16string(u"\u4E2D\u6587")).text, "\xD6\xD0\xCE\xC4");
   EXPECT_EQ(Convert(TableToAnsi, std::u16string(u"\u0E01\U0001F600!")).text,

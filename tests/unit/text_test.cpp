@@ -276,13 +276,14 @@ TEST(CodePageAnsi, Gbk) {
   EXPECT_EQ(Wide(CodePage::Ansi, "\xD6 \xD6\xD0"), u"?\u4E2D");
   EXPECT_EQ(Wide(CodePage::Ansi, "\x81\x7F\x81\xFF\x81\"\x81\n."), u"????.");
   EXPECT_EQ(Wide(CodePage::Ansi, std::string("\x81\0x", 3)), std::u16string(u"?\0x", 3));
-#if defined(_WIN32)
-  // Windows' table for 936 gives 0xFF a private-use character.
+  // Windows' 936 gives 0xFF a private-use character and takes it back, where GBK as iconv
+  // has it knows no 0xFF at all; the POSIX conversions follow Windows.
   EXPECT_EQ(Wide(CodePage::Ansi, "a\xFFz"), u"a\uF8F5z");
-#else
-  // GBK has no 0xFF: a byte that does not decode on its own becomes U+FFFD.
-  EXPECT_EQ(Wide(CodePage::Ansi, "a\xFFz"), u"a\uFFFDz");
-#endif
+  EXPECT_EQ(Narrow(CodePage::Ansi, u"a\uF8F5z"), "a\xFFz");
+  EXPECT_EQ(Wide(CodePage::Ansi, "\xFF\x80\xD6\xD0\xFF"), u"\uF8F5\u20AC\u4E2D\uF8F5");
+  EXPECT_EQ(Narrow(CodePage::Ansi, u"\u4E2D\uF8F5\u20AC"), "\xD6\xD0\xFF\x80");
+  // Its neighbours in the private-use area stay unmapped.
+  EXPECT_EQ(Narrow(CodePage::Ansi, u"\uF8F4\uF8F6"), "??");
 }
 
 TEST(CodePageAnsi, Cp1252) {
@@ -403,6 +404,12 @@ TEST(AnsiUtf8, GbkRoundTrip) {
   EXPECT_EQ(ToAnsi("\xE4\xB8\xAD\xE6\x96\x87"), "\xD6\xD0\xCE\xC4");
   EXPECT_EQ(ToUtf8("ab \xD6\xD0 cd"), "ab \xE4\xB8\xAD cd");
   EXPECT_EQ(ToAnsi(ToUtf8("ab \xD6\xD0 cd").c_str()), "ab \xD6\xD0 cd");
+  // The single bytes as Windows' 936 has them, both ways and on the long road too.
+  EXPECT_EQ(ToUtf8("\x80\xFF"), "\xE2\x82\xAC\xEF\xA3\xB5");
+  EXPECT_EQ(ToAnsi("\xE2\x82\xAC\xEF\xA3\xB5"), "\x80\xFF");
+  const std::string padding(kStackTextBytes, 'a');
+  EXPECT_EQ(ToUtf8((padding + "\xFF").c_str()), padding + "\xEF\xA3\xB5");
+  EXPECT_EQ(ToAnsi((padding + "\xEF\xA3\xB5").c_str()), padding + "\xFF");
 }
 
 // Broken lead bytes give the same UTF-8 on Windows and POSIX, on the stack and on the long

@@ -3,8 +3,11 @@
 // CodePage1252 with LC_ALL=en_US.UTF-8 (see CMakeLists.txt).
 #include <gtest/gtest.h>
 
+#include <windows.h>
+
 #include <atomic>
 #include <chrono>
+#include <clocale>
 #include <cstdint>
 #include <cstdio>
 #include <ctime>
@@ -122,6 +125,70 @@ TEST(Sync, CriticalSectionExcludesOtherThreadsAndNestsForItsOwner) {
   Counter counter;
   RunWorkers(&SectionWorker, counter);
   EXPECT_EQ(counter.value, long{kWorkers} * kRounds);
+}
+
+// ---- The C runtime's locale, per thread or under exclusion -------------------------------
+
+// Where the runtime has _configthreadlocale, the scope must use it: a scope that fell back to
+// excluding other scopes would still show other threads the "C" locale of every double read.
+// Wine's msvcrt.dll has no such function, so under Wine this checks the fallback is taken;
+// on Windows (which has it from Vista on) it checks the per-thread path is.
+TEST(ThreadLocale, PerThreadExactlyWhereTheRuntimeOffersIt) {
+#if defined(_MSC_VER) || defined(_UCRT)
+  EXPECT_TRUE(ThreadLocaleScope::PerThread());
+#else
+  const HMODULE crt = ::GetModuleHandleW(L"msvcrt.dll");
+  ASSERT_NE(crt, nullptr) << "msvcrt.dll is not loaded";
+  const bool offered = ::GetProcAddress(crt, "_configthreadlocale") != nullptr;
+  EXPECT_EQ(ThreadLocaleScope::PerThread(), offered);
+  if (!offered) {
+    std::printf(
+        "note: msvcrt.dll has no _configthreadlocale (Wine): order-list parses exclude "
+        "one another and still switch the process locale for a moment\n");
+  }
+#endif
+}
+
+// With per-thread locales a switch inside a scope stays on its thread and ends with the
+// scope; without them, a second scope waits until the first one ends.
+TEST(ThreadLocale, ScopeKeepsItsSwitchesFromOtherThreads) {
+  const std::string before = std::setlocale(LC_ALL, nullptr);
+  const char* named = std::setlocale(LC_NUMERIC, "");
+  ASSERT_NE(named, nullptr);
+  const std::string numeric = named;
+  ASSERT_NE(numeric, "C") << "the user's default locale is needed to see a switch to \"C\"";
+  const bool perThread = ThreadLocaleScope::PerThread();
+
+  std::atomic<bool> switched{false};
+  std::atomic<bool> release{false};
+  std::atomic<bool> secondEntered{false};
+  std::thread first([&] {
+    const ThreadLocaleScope scope;
+    std::setlocale(LC_NUMERIC, "C");
+    switched = true;
+    while (!release) std::this_thread::yield();
+    std::setlocale(LC_NUMERIC, numeric.c_str());
+  });
+  while (!switched) std::this_thread::yield();
+  std::thread second([&] {
+    const ThreadLocaleScope scope;
+    secondEntered = true;
+  });
+  if (perThread) {
+    EXPECT_EQ(std::setlocale(LC_NUMERIC, nullptr), numeric) << "the switch reached this thread";
+    second.join();
+    EXPECT_TRUE(secondEntered);
+  } else {
+    // A scope that let the second one in would show here; the wait cannot make it fail.
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    EXPECT_FALSE(secondEntered) << "two scopes were held at once";
+  }
+  release = true;
+  first.join();
+  if (!perThread) second.join();
+  EXPECT_TRUE(secondEntered);
+  EXPECT_EQ(std::setlocale(LC_NUMERIC, nullptr), numeric);
+  std::setlocale(LC_ALL, before.c_str());
 }
 
 // ---- Auto-reset event and signal-and-wait ------------------------------------------------

@@ -100,6 +100,12 @@ iconv_t ThreadDescriptor(const char* codeset, bool toWide);
 // What a broken lead byte becomes in a codeset (see codepage_posix.cpp).
 char16_t BrokenLeadUnit(const char* codeset);
 
+// The bytes that iconv rejects in a double-byte codeset but the Windows code page of the
+// same name has as characters of their own (0xFF in 936 is U+F8F5): the unit of `byte`,
+// or 0 when there is none; and the byte of `unit`, or 0. Only consulted where iconv fails.
+char16_t WindowsSingleUnit(const char* codeset, unsigned char byte);
+unsigned char WindowsSingleByte(const char* codeset, char16_t unit);
+
 // Bytes a decoding error at text[at] spans: a lead byte (one that the codeset reads as the
 // start of a longer sequence) takes the next byte along unless that is NUL or missing; any
 // other byte goes alone. `lead` tells which it was.
@@ -113,8 +119,9 @@ inline std::size_t BrokenSpan(const unsigned char* text, std::size_t length, std
 // EINVAL...); -2 when it stops part way or leaves a shift state.
 int Probe(iconv_t cd, const char* input, std::size_t inLength, char* output, int* error);
 
-// UTF-16 units through iconv into a codeset; false when they do not fit.
-bool EncodeIconv(iconv_t cd, const char16_t* text, std::size_t length, Output<char>& output);
+// UTF-16 units through iconv into `codeset`; false when they do not fit.
+bool EncodeIconv(iconv_t cd, const char* codeset, const char16_t* text, std::size_t length,
+                 Output<char>& output);
 
 // Windows' argument rules: a null text, a zero or invalid length, a negative capacity or
 // a null buffer with a capacity are errors (0). A length of -1 means "NUL-terminated",

@@ -19,6 +19,9 @@
 // Replacements, as Windows makes them:
 // - input bytes that do not decode become U+FFFD; for UTF-8, one U+FFFD per maximal
 //   subpart of an ill-formed sequence (the Unicode recommendation);
+// - but the few single bytes that iconv rejects in a double-byte codeset and Windows' code
+//   page of that name maps to a character (0xFF in 936 is U+F8F5, 0x80 in 932 is U+0080)
+//   decode to that character, and it encodes back to the byte (WindowsSingleUnit);
 // - in a multi-byte ANSI codeset, a lead byte whose trail does not belong to it becomes the
 //   code page's default character ('?'; U+30FB in Shift_JIS, as in code page 932) and takes
 //   that trail byte along, whatever it is, unless it is NUL; a lead byte at the end becomes
@@ -281,6 +284,74 @@ char16_t posix_codepage::BrokenLeadUnit(const char* codeset) {
 
 namespace {
 
+// The single bytes of Windows' double-byte code pages that glibc's iconv rejects, as
+// MultiByteToWideChar decodes them and WideCharToMultiByte (WC_NO_BEST_FIT_CHARS) encodes
+// them back (checked under Wine). Bytes iconv decodes keep iconv's character, so where
+// iconv already agrees with Windows (0x80 in GBK is U+20AC) an entry changes nothing; and a
+// unit is only encoded as its byte where iconv rejects that byte on its own, so that the
+// byte decodes back to it (glibc's EUC-KR, a part of 949, reads 0xFF as a lead byte and
+// would take the next character along: it has no entry).
+struct WindowsSingles {
+  const char* names[5];
+  struct {
+    unsigned char byte;
+    char16_t unit;
+  } singles[5];
+};
+
+constexpr WindowsSingles kWindowsSingles[] = {
+    {{"GBK", "CP936"}, {{0x80, 0x20AC}, {0xFF, 0xF8F5}}},
+    {{"BIG5", "BIG-5", "CP950"}, {{0x80, 0x0080}, {0xFF, 0xF8F8}}},
+    {{"CP949"}, {{0x80, 0x0080}, {0xFF, 0xF8F7}}},
+    {{"SJIS", "SHIFT_JIS", "SHIFT-JIS", "CP932", "WINDOWS-31J"},
+     {{0x80, 0x0080}, {0xA0, 0xF8F0}, {0xFD, 0xF8F1}, {0xFE, 0xF8F2}, {0xFF, 0xF8F3}}},
+};
+
+const WindowsSingles* WindowsSinglesFor(const char* codeset) {
+  if (codeset == nullptr) return nullptr;
+  for (const WindowsSingles& page : kWindowsSingles) {
+    for (const char* name : page.names) {
+      if (name != nullptr && strcasecmp(codeset, name) == 0) return &page;
+    }
+  }
+  return nullptr;
+}
+
+}  // namespace
+
+char16_t posix_codepage::WindowsSingleUnit(const char* codeset, unsigned char byte) {
+  const WindowsSingles* page = WindowsSinglesFor(codeset);
+  if (page == nullptr) return 0;
+  for (const auto& single : page->singles) {
+    if (single.unit != 0 && single.byte == byte) return single.unit;
+  }
+  return 0;
+}
+
+unsigned char posix_codepage::WindowsSingleByte(const char* codeset, char16_t unit) {
+  const WindowsSingles* page = WindowsSinglesFor(codeset);
+  if (page == nullptr || unit == 0) return 0;
+  for (const auto& single : page->singles) {
+    if (single.unit == unit) return single.byte;
+  }
+  return 0;
+}
+
+namespace {
+
+// WindowsSingleByte, where iconv rejects the byte on its own (so that DecodeIconv gives it
+// the same unit back); else 0.
+unsigned char WindowsSingleByteDecodingBack(const char* codeset, char16_t unit) {
+  const unsigned char byte = WindowsSingleByte(codeset, unit);
+  if (byte == 0) return 0;
+  const iconv_t cd = ThreadDescriptor(codeset, true);
+  if (cd == kNoDescriptor) return 0;
+  const char in[1] = {static_cast<char>(byte)};
+  char probed[8];
+  int error = 0;
+  return Probe(cd, in, 1, probed, &error) == -1 && error == EILSEQ ? byte : 0;
+}
+
 bool DecodeIconv(iconv_t cd, const char* codeset, const unsigned char* text, std::size_t length,
                  Output<char16_t>& output) {
   const std::size_t i = AsciiRun(text, length);
@@ -299,7 +370,9 @@ bool DecodeIconv(iconv_t cd, const char* codeset, const unsigned char* text, std
     const bool lead = Probe(cd, in, 1, probed, &probeError) == -1 && probeError == EINVAL;
     const auto* bytes = reinterpret_cast<const unsigned char*>(in);
     const std::size_t span = BrokenSpan(bytes, inLeft, 0, lead);
-    if (!output.Put(lead ? BrokenLeadUnit(codeset) : kReplacement)) return false;
+    const char16_t windows = lead ? char16_t{0} : WindowsSingleUnit(codeset, bytes[0]);
+    const char16_t unit = lead ? BrokenLeadUnit(codeset) : windows != 0 ? windows : kReplacement;
+    if (!output.Put(unit)) return false;
     in += span;
     inLeft -= span;
   }
@@ -308,8 +381,8 @@ bool DecodeIconv(iconv_t cd, const char* codeset, const unsigned char* text, std
 
 }  // namespace
 
-bool posix_codepage::EncodeIconv(iconv_t cd, const char16_t* text, std::size_t length,
-                                 Output<char>& output) {
+bool posix_codepage::EncodeIconv(iconv_t cd, const char* codeset, const char16_t* text,
+                                 std::size_t length, Output<char>& output) {
   const std::size_t i = AsciiRun(text, length);
   if (!output.PutAscii(text, i)) return false;
   char* in = const_cast<char*>(reinterpret_cast<const char*>(text + i));
@@ -318,12 +391,14 @@ bool posix_codepage::EncodeIconv(iconv_t cd, const char16_t* text, std::size_t l
     int error;
     if (!RunIconv(cd, &in, &inLeft, output, &error)) return false;
     if (error == 0) break;
-    // A code point the codeset lacks, or a lone surrogate: one default character.
+    // A code point the codeset lacks, or a lone surrogate: one default character, unless
+    // Windows has the code point as a single byte there.
     const std::size_t at =
         static_cast<std::size_t>(in - reinterpret_cast<const char*>(text)) / sizeof(char16_t);
     const std::size_t skip =
         (IsHighSurrogate(text[at]) && at + 1 < length && IsLowSurrogate(text[at + 1])) ? 2u : 1u;
-    if (!output.Put(kDefaultChar)) return false;
+    const unsigned char windows = skip == 1 ? WindowsSingleByteDecodingBack(codeset, text[at]) : 0;
+    if (!output.Put(windows != 0 ? static_cast<char>(windows) : kDefaultChar)) return false;
     in += skip * sizeof(char16_t);
     inLeft -= skip * sizeof(char16_t);
   }
@@ -384,7 +459,7 @@ bool EncodeTable(const DbcsTable& table, const char* codeset, const char16_t* te
       const iconv_t cd = ThreadDescriptor(codeset, false);
       if (cd == kNoDescriptor) {
         if (!output.Put(kDefaultChar)) return false;
-      } else if (!EncodeIconv(cd, text + i, 2, output)) {
+      } else if (!EncodeIconv(cd, codeset, text + i, 2, output)) {
         return false;
       }
       i += 2;
@@ -482,9 +557,9 @@ struct Encoding {
                     Output<Out>& output) {
     return EncodeTable(table, codeset, text, size, output);
   }
-  static bool Iconv(iconv_t cd, const char* /*codeset*/, const In* text, std::size_t size,
+  static bool Iconv(iconv_t cd, const char* codeset, const In* text, std::size_t size,
                     Output<Out>& output) {
-    return EncodeIconv(cd, text, size, output);
+    return EncodeIconv(cd, codeset, text, size, output);
   }
 };
 

@@ -45,9 +45,10 @@ bool IsPlainUnit(char16_t unit) {
   return unit != 0 && !IsHighSurrogate(unit) && !IsLowSurrogate(unit);
 }
 
-// Reads the tables out of iconv; false when the codeset turns out not to be a stateless
+// Reads the tables out of iconv, with the single bytes Windows adds where iconv rejects
+// them (WindowsSingleUnit); false when the codeset turns out not to be a stateless
 // double-byte ASCII superset, one character to one plain UTF-16 unit.
-bool FillTable(iconv_t toWide, iconv_t fromWide, DbcsTable& table) {
+bool FillTable(const char* codeset, iconv_t toWide, iconv_t fromWide, DbcsTable& table) {
   char out[8];
   int error;
   for (unsigned b = 0; b < 256; ++b) {
@@ -61,7 +62,8 @@ bool FillTable(iconv_t toWide, iconv_t fromWide, DbcsTable& table) {
     } else if (n == -1 && error == EINVAL && b >= 0x80) {
       table.kind[b] = DbcsTable::kLead;
     } else if (n == -1 && error == EILSEQ && b >= 0x80) {
-      table.kind[b] = DbcsTable::kInvalid;
+      table.single[b] = WindowsSingleUnit(codeset, static_cast<unsigned char>(b));
+      table.kind[b] = table.single[b] != 0 ? DbcsTable::kSingle : DbcsTable::kInvalid;
     } else {
       return false;
     }
@@ -88,7 +90,14 @@ bool FillTable(iconv_t toWide, iconv_t fromWide, DbcsTable& table) {
       table.encode[unit] = b0;
     } else if (n == 2 && unit >= 0x80 && b0 != 0) {
       table.encode[unit] = static_cast<std::uint16_t>(b0 << 8 | static_cast<unsigned char>(out[1]));
-    } else if (!(n == -1 && error == EILSEQ && unit >= 0x80)) {
+    } else if (n == -1 && error == EILSEQ && unit >= 0x80) {
+      // Only a byte the table decodes to this very unit (not one iconv reads as a lead).
+      const unsigned char windows = WindowsSingleByte(codeset, static_cast<char16_t>(unit));
+      if (windows != 0 && table.kind[windows] == DbcsTable::kSingle &&
+          table.single[windows] == unit) {
+        table.encode[unit] = windows;
+      }
+    } else {
       return false;
     }
   }
@@ -100,8 +109,8 @@ std::unique_ptr<DbcsTable> BuildTable(const char* codeset) {
   const iconv_t fromWide = iconv_open(codeset, kUtf16);
   auto table = std::make_unique<DbcsTable>();
   table->brokenLead = BrokenLeadUnit(codeset);
-  const bool ok =
-      toWide != kNoDescriptor && fromWide != kNoDescriptor && FillTable(toWide, fromWide, *table);
+  const bool ok = toWide != kNoDescriptor && fromWide != kNoDescriptor &&
+                  FillTable(codeset, toWide, fromWide, *table);
   if (toWide != kNoDescriptor) iconv_close(toWide);
   if (fromWide != kNoDescriptor) iconv_close(fromWide);
   if (!ok) table.reset();
