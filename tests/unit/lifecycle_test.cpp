@@ -206,7 +206,8 @@ TEST_F(Lifecycle, TwoFirstSetJniEnvCallsAtOnceLoadTheLibraryOnce) {
       jstring directory = jvm().NewJStringUtf8(VX_SIM_DIR_DEFAULT);
       ready.fetch_add(1);
       while (ready.load() < 2) std::this_thread::yield();
-      Java_com_tarnwick_api_NativeAPI_setJniEnv(threadEnv, receiver, directory);
+      vx::fakejni::AsNative (&Java_com_tarnwick_api_NativeAPI_setJniEnv)(threadEnv, receiver,
+                                                                         directory);
       threadEnv->DeleteLocalRef(directory);
       jvm().DetachJavaThread();
     };
