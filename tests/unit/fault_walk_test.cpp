@@ -281,10 +281,11 @@ class FaultWalk : public vx::fakejni::FakeJniTest {
     vx::fakejni::AsNative (&Java_com_tarnwick_api_NativeAPI_setJniEnv)(env(), receiver, directory);
   }
 
-  // The bridge as two setJniEnv calls leave it, with receivers of its own (the fixture's stays out
-  // of it), then `step` inside the failing window; then an unload, if `step` was none, and
-  // what is left of the bridge's references and log thread. The fixture's state comes back
-  // at the end: the service library, the VM and the receiver.
+  // Two setJniEnv calls with receivers of their own (the fixture's stays out of the bridge),
+  // so that one reference is replaced already; then `step`, which runs the call under test in
+  // the failing window; then an unload unless `step` unloaded. The answer is `step`'s and what
+  // is left of the bridge's references and log thread. The fixture's state comes back at the
+  // end: the service library, the VM and the receiver.
   std::string RunWithSetJniEnvBefore(const std::function<std::string(jstring directory)>& step) {
     const std::size_t globals = jvm().GlobalRefCount();
     vx::g_callbackObject.store(nullptr);
