@@ -20,8 +20,8 @@ void DetachThread(JavaVM* vm, JNIEnv* env) noexcept {
   vm->DetachCurrentThread();
 }
 
-void DetachIfAttached(JavaVM* vm) noexcept {
-  if (AttachedEnv(vm) != nullptr) vm->DetachCurrentThread();
+void DetachIfStillAttached(JavaVM* vm, JNIEnv* env) noexcept {
+  if (env != nullptr && AttachedEnv(vm) == env) DetachThread(vm, env);
 }
 
 }  // namespace vx

@@ -48,9 +48,10 @@ JNIEnv* AttachDaemonThread(JavaVM* vm, const char* name) noexcept;
 // pending on `env` (nothing of the thread's Java state may outlive the attachment) and
 // detaches.
 void DetachThread(JavaVM* vm, JNIEnv* env) noexcept;
-// The same from a thread-exit hook, where the env is no longer at hand: detaches the calling
-// thread if it is still attached.
-void DetachIfAttached(JavaVM* vm) noexcept;
+// The same from a thread-exit hook: detaches the calling thread only while `env`, the env its
+// AttachDaemonThread gave, is still its attachment. If someone else detached the thread and
+// attached it again since, that attachment is theirs and stays.
+void DetachIfStillAttached(JavaVM* vm, JNIEnv* env) noexcept;
 
 // The calling thread's JNIEnv for the life of the object. A thread that is attached already
 // (a Java thread, or one another library attached) is used as it is and never detached here;

@@ -63,7 +63,8 @@ void DeleteCallbackObjects(JNIEnv* env) {
       if (current != nullptr) env->DeleteGlobalRef(current);
       for (jobject retired : g_retiredRefs) env->DeleteGlobalRef(retired);
     }
-    g_retiredRefs.clear();
+    // The list's memory goes too: a library that is loaded again starts from nothing.
+    std::vector<jobject>().swap(g_retiredRefs);
   }
   FreeCallbackTargets();
 }

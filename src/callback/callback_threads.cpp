@@ -22,6 +22,7 @@ std::atomic<bool> g_modeClaimed{false};
 // Numbers the names of the threads attached in attached mode.
 std::atomic<unsigned> g_attachedThreads{0};
 std::atomic<bool> g_failHook{false};
+std::atomic<bool> g_failExitRequest{false};
 // Set once exit() has begun. After System.exit the JVM is gone but the threads it attached
 // still count as attached, and any JNI call from them (a detach too) blocks for good. A
 // service library that stops its threads while the process exits would then wait for ever.
@@ -41,11 +42,12 @@ constexpr char16_t kPerMessageValue[] = u"perMessage";
 constexpr char16_t kAttachedValue[] = u"attached";
 
 // The thread-exit hook: the ending thread asked for it when the bridge attached it in
-// attached mode. It is detached only if it is still attached.
-void DetachEndingThread() {
+// attached mode, with the env that attachment gave. It is detached only while that is still
+// its attachment: one that someone else made after detaching it is not the bridge's to end.
+void DetachEndingThread(void* attachedEnv) {
   JavaVM* vm = g_jvm.load();
   if (vm == nullptr || g_processExiting.load()) return;
-  DetachIfAttached(vm);
+  DetachIfStillAttached(vm, static_cast<JNIEnv*>(attachedEnv));
 }
 
 bool Equals(JNIEnv* env, jstring text, const std::u16string_view expected) {
@@ -130,7 +132,7 @@ DeliveryEnv::DeliveryEnv(JavaVM* vm) : m_vm(vm) {
   if (m_env == nullptr) return;
   // Without the exit request the thread would end attached: then it leaves again after
   // this delivery, as per message.
-  m_detach = !platform::RunAtThreadExit();
+  m_detach = g_failExitRequest.load(std::memory_order_relaxed) || !platform::RunAtThreadExit(m_env);
 }
 
 DeliveryEnv::~DeliveryEnv() {
@@ -139,6 +141,7 @@ DeliveryEnv::~DeliveryEnv() {
 
 namespace testing {
 void FailThreadExitHook(bool fail) { g_failHook.store(fail); }
+void FailThreadExitRequest(bool fail) { g_failExitRequest.store(fail); }
 }  // namespace testing
 
 }  // namespace vx

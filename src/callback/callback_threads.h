@@ -54,6 +54,9 @@ namespace testing {
 // The next registrations of the thread-exit hook fail (as when the system has no key or
 // FLS index left), until called with false.
 void FailThreadExitHook(bool fail);
+// The next requests of a thread-exit detach fail (as when the key's or FLS index's value
+// cannot be stored), until called with false.
+void FailThreadExitRequest(bool fail);
 }  // namespace testing
 
 }  // namespace vx

@@ -208,15 +208,17 @@ void CloseThread(ThreadHandle thread);
 // One process-wide hook that runs a function on a thread as that thread ends, for every
 // thread that asked for it: a pthread key destructor on POSIX, a fiber-local storage
 // callback (FlsAlloc) on Windows. The function runs on the ending thread itself, after its
-// own code has returned, and at most once per request.
-using ThreadExitFunction = void (*)();
+// own code has returned, and at most once per request. It receives the value the thread
+// stored with its request.
+using ThreadExitFunction = void (*)(void* value);
 
 // Registers `onExit`; false when the system refuses (no key or FLS index left). While a
 // hook is registered, a second call changes nothing and returns true.
 bool InstallThreadExitHook(ThreadExitFunction onExit);
-// Asks for `onExit` when the calling thread ends; false when no hook is registered or the
-// request cannot be stored. Asking again is harmless.
-bool RunAtThreadExit();
+// Asks for `onExit(value)` when the calling thread ends; `value` must not be null. False
+// when no hook is registered or the request cannot be stored. Asking again replaces the
+// value.
+bool RunAtThreadExit(void* value);
 // Unregisters the hook: once it returns, no thread exit calls `onExit` any more, whatever
 // the threads asked for before (on Windows, freeing the FLS index hands every stored value
 // to the callback on the freeing thread; those calls are recognised and ignored). A thread

@@ -344,6 +344,7 @@ class AttachedCallbacks : public Callbacks {
   }
   void TearDown() override {
     vx::testing::FailThreadExitHook(false);
+    vx::testing::FailThreadExitRequest(false);
     Callbacks::TearDown();
   }
 
@@ -481,6 +482,49 @@ TEST_F(AttachedCallbacks, FailedHookRegistrationFallsBackToPerMessage) {
   EXPECT_EQ(jvm().AttachCount(), 3u);
   EXPECT_EQ(jvm().DaemonAttachCount(), 0u);
   EXPECT_EQ(jvm().DetachCount(), 3u);
+}
+
+// The hook is there, but a thread's request for it cannot be stored: the thread leaves again
+// after each delivery, as per message.
+TEST_F(AttachedCallbacks, FailedExitRequestDetachesAfterTheDelivery) {
+  Configure();
+  ASSERT_EQ(vx::CurrentCallbackThreads(), vx::CallbackThreads::kAttached);
+  vx::testing::FailThreadExitRequest(true);
+  OnServiceThread([&] {
+    for (int i = 0; i < 2; ++i) {
+      vx::VXMSG message{i, 0, 0, 0, 0, 0, nullptr};
+      vx::CsqDataCallback(&message);
+      EXPECT_EQ(jvm().CurrentEnv(), nullptr) << "delivery " << i;
+    }
+  });
+  EXPECT_EQ(Deliveries().size(), 2u);
+  EXPECT_EQ(jvm().DaemonAttachCount(), 2u);
+  EXPECT_EQ(jvm().DetachCount(), 2u);
+  EXPECT_EQ(jvm().LeakedThreadCount(), 0u);
+}
+
+// The bridge attached the thread, then someone else detached it and attached it again for
+// itself: at the thread's end that attachment is not the bridge's to end. (Its owner leaves
+// it attached here, which the fake JVM reports.)
+TEST_F(AttachedCallbacks, AttachmentMadeByOthersAfterTheBridgesIsNotDetachedAtExit) {
+  Configure();
+  OnServiceThread([&] {
+    vx::VXMSG message{};
+    vx::CsqDataCallback(&message);
+    ASSERT_EQ(jvm().vm()->DetachCurrentThread(), JNI_OK);
+    JNIEnv* own = nullptr;
+    ASSERT_EQ(jvm().vm()->AttachCurrentThread(reinterpret_cast<void**>(&own), nullptr), JNI_OK);
+    vx::CsqDataCallback(&message);  // used as it is
+    EXPECT_EQ(jvm().CurrentEnv(), own);
+  });
+  EXPECT_EQ(Deliveries().size(), 2u);
+  EXPECT_EQ(jvm().AttachCount(), 2u);  // the bridge's, then the other's
+  EXPECT_EQ(jvm().DaemonAttachCount(), 1u);
+  EXPECT_EQ(jvm().DetachCount(), 1u);  // the other's
+  EXPECT_EQ(jvm().LeakedThreadCount(), 1u);
+  const auto errors = jvm().TakeErrors();
+  ASSERT_EQ(errors.size(), 1u);
+  EXPECT_NE(errors[0].find("exited while still attached"), std::string::npos) << errors[0];
 }
 
 TEST_F(AttachedCallbacks, UnloadLeavesNoHookForThreadsStillAttached) {

@@ -16,6 +16,7 @@
 #include "ctype_locale.h"
 #include "failing_new.h"
 #include "fakejni/fakejni.h"
+#include "log/log_thread.h"
 #include "marshal/serialize.h"
 #include "record_builder.h"
 #include "sim_session.h"
@@ -37,13 +38,19 @@ JNIEXPORT jbyteArray JNICALL Java_com_tarnwick_api_NativeAPI_csq(JNIEnv*, jobjec
                                                                  jstring);
 JNIEXPORT jint JNICALL Java_com_tarnwick_api_NativeAPI_setproxy(JNIEnv*, jobject, jint, jstring,
                                                                 jint, jboolean, jstring, jstring);
+JNIEXPORT void JNICALL Java_com_tarnwick_api_NativeAPI_setserverlistdir(JNIEnv*, jobject, jstring);
+JNIEXPORT jint JNICALL Java_com_tarnwick_api_NativeAPI_csqcancel(JNIEnv*, jobject, jint);
+JNIEXPORT void JNICALL Java_com_tarnwick_api_NativeAPI_setJniEnv(JNIEnv*, jobject, jstring);
 JNIEXPORT jint JNICALL JNI_OnLoad(JavaVM* vm, void* reserved);
+JNIEXPORT void JNICALL JNI_OnUnload(JavaVM* vm, void* reserved);
 }
 
 namespace vxtest {
 namespace {
 
 using vx::fakejni::Fn;
+
+constexpr char kApiClass[] = "com/tarnwick/api/NativeAPI";
 
 // One run of a path: the answer Java saw, as text ("code 0", "null", ...).
 using Path = std::function<std::string()>;
@@ -88,15 +95,18 @@ class FaultWalk : public vx::fakejni::FakeJniTest {
     FakeJniTest::SetUp();
     ASSERT_TRUE(LoadSim(VX_SIM_DIR_DEFAULT, sim));
     sim.vxsim_set_streaming(0, 0);
-    jvm().DefineClass("com/tarnwick/api/NativeAPI");
-    jvm().DefineIntMethod("com/tarnwick/api/NativeAPI", "dataAPICallBack", "([BI)I",
+    jvm().DefineClass(kApiClass);
+    // For the log thread that setJniEnv starts.
+    jvm().DefineIntMethod(kApiClass, "logAPICallBack", "([B)I",
+                          [](JNIEnv*, jobject, const std::vector<jvalue>&) { return 0; });
+    jvm().DefineIntMethod(kApiClass, "dataAPICallBack", "([BI)I",
                           [this](JNIEnv*, jobject, const std::vector<jvalue>& args) {
                             auto array = static_cast<jbyteArray>(args[0].l);
                             m_lastMessage =
                                 array == nullptr ? "null" : CodeOf(jvm().Bytes(array), 8);
                             return 0;
                           });
-    m_receiver = env()->NewGlobalRef(jvm().NewInstance("com/tarnwick/api/NativeAPI"));
+    m_receiver = env()->NewGlobalRef(jvm().NewInstance(kApiClass));
     vx::g_jvm.store(jvm().vm());
     vx::g_callbackObject.store(m_receiver);
   }
@@ -168,7 +178,7 @@ class FaultWalk : public vx::fakejni::FakeJniTest {
     return "code " + std::to_string(code);
   }
 
-  std::string RunCallback() {
+  std::string RunCallback(int (*callback)(vx::VXMSG*) = &vx::CsqDataCallback) {
     m_lastMessage = "not delivered";
     RecordBuilder b;
     std::string longText;  // converted through scratch buffers, which can fail
@@ -177,7 +187,7 @@ class FaultWalk : public vx::fakejni::FakeJniTest {
                                  b.List({"c"}), {b.Text("\xCE\xC4"), RecordBuilder::Fixed(6, 1)});
     vx::VXMSG message{1, 2, 0, 4, 5, 0, &cube};
     int returned = -1;
-    std::thread([&] { returned = Bridge([&] { return vx::CsqDataCallback(&message); }); }).join();
+    std::thread([&] { returned = Bridge([&] { return callback(&message); }); }).join();
     return returned == 0 ? m_lastMessage : "returned " + std::to_string(returned);
   }
 
@@ -240,6 +250,95 @@ class FaultWalk : public vx::fakejni::FakeJniTest {
     return "code " + std::to_string(code);
   }
 
+  std::string RunServerListDir() {
+    jstring s = LongJString();
+    const int calls = sim.vxsim_call_count();
+    Bridge([&] {
+      vx::fakejni::AsNative (&Java_com_tarnwick_api_NativeAPI_setserverlistdir)(env(), nullptr, s);
+      return 0;
+    });
+    env()->DeleteLocalRef(s);
+    return sim.vxsim_call_count() > calls ? "passed on" : "not passed on";
+  }
+
+  // A cancel whose service entry, written in C++, allocates: what it throws stops at the
+  // export.
+  static int AllocatingCancel(int request) {
+    s_cancelled = "cancelled request " + std::to_string(request);
+    return 0;
+  }
+
+  std::string RunCancel() {
+    const auto entry = vx::g_functions.csqcancel.exchange(&AllocatingCancel);
+    const jint code = Bridge([&] {
+      return vx::fakejni::AsNative(&Java_com_tarnwick_api_NativeAPI_csqcancel)(env(), nullptr, 7);
+    });
+    vx::g_functions.csqcancel.store(entry);
+    return "code " + std::to_string(code);
+  }
+
+  void CallSetJniEnv(jobject receiver, jstring directory) {
+    vx::fakejni::AsNative (&Java_com_tarnwick_api_NativeAPI_setJniEnv)(env(), receiver, directory);
+  }
+
+  // Two setJniEnv calls with receivers of their own (the fixture's stays out of the bridge),
+  // so that one reference is replaced already; then `step`, which runs the call under test in
+  // the failing window; then an unload unless `step` unloaded. The answer is `step`'s and what
+  // is left of the bridge's references and log thread. The fixture's state comes back at the
+  // end: the service library, the VM and the receiver.
+  std::string RunWithSetJniEnvBefore(const std::function<std::string(jstring directory)>& step) {
+    const std::size_t globals = jvm().GlobalRefCount();
+    vx::g_callbackObject.store(nullptr);
+    jstring directory = jvm().NewJStringUtf8(VX_SIM_DIR_DEFAULT);
+    for (int i = 0; i < 2; ++i) {  // one reference replaced already
+      jobject receiver = jvm().NewInstance(kApiClass);
+      CallSetJniEnv(receiver, directory);
+      env()->DeleteLocalRef(receiver);
+    }
+    const std::string stepAnswer = step(directory);
+    env()->DeleteLocalRef(directory);
+    if (vx::g_jvm.load() != nullptr) JNI_OnUnload(jvm().vm(), nullptr);
+    std::string answer = stepAnswer;
+    answer += jvm().GlobalRefCount() == globals
+                  ? "no reference left"
+                  : std::to_string(jvm().GlobalRefCount() - globals) + " references left";
+    if (vx::g_logThread.IsStarted()) answer += ", log thread running";
+    EXPECT_TRUE(LoadSim(VX_SIM_DIR_DEFAULT, sim));
+    sim.vxsim_set_streaming(0, 0);
+    vx::g_jvm.store(jvm().vm());
+    vx::g_callbackObject.store(m_receiver);
+    TakeLogLines();
+    return answer;
+  }
+
+  // A second setJniEnv with another receiver: the first one's reference is replaced.
+  std::string RunSetJniEnv() {
+    return RunWithSetJniEnvBefore([this](jstring directory) {
+      jobject second = jvm().NewInstance(kApiClass);
+      const jobject before = vx::g_callbackObject.load();
+      Bridge([&] {
+        CallSetJniEnv(second, directory);
+        return 0;
+      });
+      const jobject now = vx::g_callbackObject.load();
+      const std::string answer = now == before                      ? "kept, "
+                                 : env()->IsSameObject(now, second) ? "replaced, "
+                                                                    : "something else stored, ";
+      env()->DeleteLocalRef(second);
+      return answer;
+    });
+  }
+
+  std::string RunOnUnload() {
+    return RunWithSetJniEnvBefore([this](jstring) {
+      Bridge([&] {
+        JNI_OnUnload(jvm().vm(), nullptr);
+        return 0;
+      });
+      return std::string();
+    });
+  }
+
   std::string RunLogSink() {
     const std::string line(vx::kStackTextBytes * 2, 'x');  // longer than a spare line holds
     const int returned = Bridge([&] { return NativeLogCallBack(line.c_str()); });
@@ -267,8 +366,14 @@ class FaultWalk : public vx::fakejni::FakeJniTest {
         {"porder", [this] { return RunOrders(); }, {"code 10000003", "code 10000004"}, {}},
         {"geterrstring", [this] { return RunErrorText(); }, {"null"}, {}},
         {"csq callback", [this] { return RunCallback(); }, {"not delivered"}, {}},
+        {"main callback", [this] { return RunCallback(&vx::MainCallback); }, {"not delivered"}, {}},
         {"log sink", [this] { return RunLogSink(); }, {"dropped"}, {}},
         {"JNI_OnLoad", [this] { return RunOnLoad(); }, {"version 65538"}, {}},
+        {"setserverlistdir", [this] { return RunServerListDir(); }, {"not passed on"}, {}},
+        {"csqcancel", [this] { return RunCancel(); }, {"code 10000003"}, {}},
+        // Nothing changes, and no reference is left behind once the bridge unloads.
+        {"setJniEnv", [this] { return RunSetJniEnv(); }, {"kept, no reference left"}, {}},
+        {"JNI_OnUnload", [this] { return RunOnUnload(); }, {}, {}},
     };
   }
 
@@ -290,6 +395,7 @@ class FaultWalk : public vx::fakejni::FakeJniTest {
     };
   }
 
+  static inline std::string s_cancelled;
   VxSimApi sim;
   jobject m_receiver = nullptr;
   std::string m_lastMessage;

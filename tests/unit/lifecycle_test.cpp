@@ -12,6 +12,7 @@
 
 #include "bridge/loader.h"
 #include "bridge/state.h"
+#include "callback/callback_threads.h"
 #include "callback/callbacks.h"
 #include "ctype_locale.h"
 #include "fakejni/fakejni.h"
@@ -206,7 +207,8 @@ TEST_F(Lifecycle, TwoFirstSetJniEnvCallsAtOnceLoadTheLibraryOnce) {
       jstring directory = jvm().NewJStringUtf8(VX_SIM_DIR_DEFAULT);
       ready.fetch_add(1);
       while (ready.load() < 2) std::this_thread::yield();
-      Java_com_tarnwick_api_NativeAPI_setJniEnv(threadEnv, receiver, directory);
+      vx::fakejni::AsNative (&Java_com_tarnwick_api_NativeAPI_setJniEnv)(threadEnv, receiver,
+                                                                         directory);
       threadEnv->DeleteLocalRef(directory);
       jvm().DetachJavaThread();
     };
@@ -429,6 +431,45 @@ TEST_F(Lifecycle, UnloadFromAnUnattachedThreadLeavesNothingAttached) {
 
 // No array for a line: Java gets null for it, the next line follows, nothing stays pending
 // (the fake JVM reports any JNI call made with an exception pending).
+// Attached mode, set by the property through setJniEnv: a service thread still attached at
+// unload is left to the JVM, and no thread-exit hook of the bridge runs when it ends. In this
+// process the bridge's code stays in place, so it is set up again before the thread ends: a
+// hook left registered would then find a VM and detach the thread.
+TEST_F(Lifecycle, UnloadLeavesAttachedServiceThreadsToTheJvm) {
+  jvm().DefineClass("java/lang/System");
+  jvm().DefineStaticObjectMethod(
+      "java/lang/System", "getProperty", "(Ljava/lang/String;)Ljava/lang/String;",
+      [](JNIEnv*, const std::vector<jvalue>& args) -> jobject {
+        return jvm().StringUtf8(static_cast<jstring>(args[0].l)) == "veltrix.callbackThreads"
+                   ? jvm().NewJStringUtf8("attached")
+                   : nullptr;
+      });
+  SetJniEnv(m_receiver, "/nowhere");
+  ASSERT_EQ(vx::CurrentCallbackThreads(), vx::CallbackThreads::kAttached);
+  std::promise<void> delivered;
+  std::promise<void> end;
+  std::thread service([&] {
+    vx::VXMSG message{};
+    vx::CsqDataCallback(&message);
+    EXPECT_NE(jvm().CurrentEnv(), nullptr);  // attached for good
+    delivered.set_value();
+    end.get_future().wait();
+  });
+  delivered.get_future().wait();
+  EXPECT_EQ(m_dataCalls.load(), 1);
+
+  JNI_OnUnload(jvm().vm(), nullptr);
+  SetJniEnv(m_receiver, "/nowhere");
+  const std::uint64_t detaches = jvm().DetachCount();
+  end.set_value();
+  service.join();
+  EXPECT_EQ(jvm().DetachCount(), detaches);
+  EXPECT_EQ(jvm().LeakedThreadCount(), 1u);
+  const auto errors = jvm().TakeErrors();
+  ASSERT_EQ(errors.size(), 1u);
+  EXPECT_NE(errors[0].find("exited while still attached"), std::string::npos) << errors[0];
+}
+
 TEST_F(Lifecycle, LineWithoutAnArrayReachesJavaAsNullAndTheNextFollows) {
   SetJniEnv(m_receiver, "/nowhere");
   const std::size_t before = m_log.WaitFor(3).size();

@@ -71,7 +71,8 @@ TEST_F(ServiceDll, LibraryFindsTheDllsBesideIt) {
     ::FreeLibrary(plain);
   }
 
-  Java_com_tarnwick_api_NativeAPI_setJniEnv(env(), m_receiver, jvm().NewJString(directory));
+  vx::fakejni::AsNative (&Java_com_tarnwick_api_NativeAPI_setJniEnv)(env(), m_receiver,
+                                                                     jvm().NewJString(directory));
   ASSERT_NE(vx::g_hServiceLib, nullptr);
   using Check = int (*)();
   auto check = reinterpret_cast<Check>(
@@ -110,7 +111,8 @@ TEST_F(ServiceDll, DirectoryOutsideTheAnsiCodePageLoads) {
     EXPECT_EQ(vx::platform::OpenLibrary((ansi + "\\VeltrixAPI_x64.dll").c_str()), nullptr);
   }
 
-  Java_com_tarnwick_api_NativeAPI_setJniEnv(env(), m_receiver, javaDirectory);
+  vx::fakejni::AsNative (&Java_com_tarnwick_api_NativeAPI_setJniEnv)(env(), m_receiver,
+                                                                     javaDirectory);
   ASSERT_NE(vx::g_hServiceLib, nullptr);
   VxSimApi sim;
   ASSERT_TRUE(

@@ -463,9 +463,9 @@ TEST_F(TextJniTest, DaemonAttachedNowIsDetachedLaterOnlyWhileAttached) {
     ASSERT_NE(attached, nullptr);
     EXPECT_EQ(AttachedEnv(vm), attached);
     EXPECT_EQ(jvm().DetachCount(), 0u);
-    DetachIfAttached(vm);  // as the thread-exit hook does
+    DetachIfStillAttached(vm, attached);  // as the thread-exit hook does
     EXPECT_EQ(AttachedEnv(vm), nullptr);
-    DetachIfAttached(vm);  // nothing left to detach
+    DetachIfStillAttached(vm, attached);  // nothing left to detach
   }).join();
   EXPECT_EQ(jvm().DaemonAttachCount(), 1u);
   EXPECT_EQ(jvm().AttachNames(), std::vector<std::string>{"vx-test-lasting"});

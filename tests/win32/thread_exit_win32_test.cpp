@@ -15,11 +15,16 @@ namespace {
 
 std::atomic<int> g_calls{0};
 std::atomic<DWORD> g_lastThread{0};
+std::atomic<void*> g_lastValue{nullptr};
 
-void CountExit() {
+void CountExit(void* value) {
   g_lastThread.store(::GetCurrentThreadId());
+  g_lastValue.store(value);
   ++g_calls;
 }
+
+int g_first = 1;
+int g_second = 2;
 
 class ThreadExitHook : public ::testing::Test {
  protected:
@@ -35,11 +40,12 @@ TEST_F(ThreadExitHook, RunsOnceOnTheEndingThread) {
   DWORD id = 0;
   std::thread([&] {
     id = ::GetCurrentThreadId();
-    EXPECT_TRUE(vx::platform::RunAtThreadExit());
-    EXPECT_TRUE(vx::platform::RunAtThreadExit());  // asking again changes nothing
+    EXPECT_TRUE(vx::platform::RunAtThreadExit(&g_first));
+    EXPECT_TRUE(vx::platform::RunAtThreadExit(&g_second));  // asking again replaces the value
   }).join();
   EXPECT_EQ(g_calls.load(), 1);
   EXPECT_EQ(g_lastThread.load(), id);
+  EXPECT_EQ(g_lastValue.load(), &g_second);
   std::thread([] {}).join();  // a thread that did not ask
   EXPECT_EQ(g_calls.load(), 1);
 }
@@ -49,7 +55,7 @@ TEST_F(ThreadExitHook, RemovingItRunsNothingNowOrAtALaterExit) {
   std::condition_variable wake;
   int step = 0;
   std::thread waiting([&] {
-    EXPECT_TRUE(vx::platform::RunAtThreadExit());
+    EXPECT_TRUE(vx::platform::RunAtThreadExit(&g_first));
     std::unique_lock<std::mutex> guard(lock);
     step = 1;
     wake.notify_all();
@@ -59,7 +65,7 @@ TEST_F(ThreadExitHook, RemovingItRunsNothingNowOrAtALaterExit) {
     std::unique_lock<std::mutex> guard(lock);
     wake.wait(guard, [&] { return step == 1; });
   }
-  EXPECT_TRUE(vx::platform::RunAtThreadExit());  // this thread's own value too
+  EXPECT_TRUE(vx::platform::RunAtThreadExit(&g_second));  // this thread's own value too
   // FlsFree hands both values to the callback, here: neither may count.
   vx::platform::RemoveThreadExitHook();
   EXPECT_EQ(g_calls.load(), 0);
@@ -70,7 +76,7 @@ TEST_F(ThreadExitHook, RemovingItRunsNothingNowOrAtALaterExit) {
   wake.notify_all();
   waiting.join();
   EXPECT_EQ(g_calls.load(), 0);
-  EXPECT_FALSE(vx::platform::RunAtThreadExit());
+  EXPECT_FALSE(vx::platform::RunAtThreadExit(&g_first));
 }
 
 }  // namespace

@@ -17,12 +17,10 @@ pthread_key_t g_key;
 bool g_installed = false;
 std::atomic<ThreadExitFunction> g_onExit{nullptr};
 
-// The value a thread stores: any non-null pointer makes the destructor run.
-char g_requested;
-
-void AtThreadExit(void* /*value*/) {
+// The key's value is the request's: not null, so the destructor runs and hands it back.
+void AtThreadExit(void* value) {
   const ThreadExitFunction onExit = g_onExit.load(std::memory_order_acquire);
-  if (onExit != nullptr) onExit();
+  if (onExit != nullptr) onExit(value);
 }
 
 }  // namespace
@@ -36,9 +34,10 @@ bool InstallThreadExitHook(ThreadExitFunction onExit) {
   return true;
 }
 
-bool RunAtThreadExit() {
+bool RunAtThreadExit(void* value) {
+  if (value == nullptr) return false;
   std::lock_guard<std::mutex> guard(g_hookLock);
-  return g_installed && pthread_setspecific(g_key, &g_requested) == 0;
+  return g_installed && pthread_setspecific(g_key, value) == 0;
 }
 
 void RemoveThreadExitHook() {

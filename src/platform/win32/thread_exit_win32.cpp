@@ -1,5 +1,6 @@
 // The thread-exit hook on Windows: one fiber-local storage index whose callback runs the
-// hook's function when a thread ends (FlsAlloc; DllMain is not involved).
+// hook's function when a thread ends (FlsAlloc; DllMain is not involved), and one
+// thread-local storage index that holds each thread's value for it.
 #define WIN32_LEAN_AND_MEAN
 #define NOMINMAX
 #include <windows.h>
@@ -17,6 +18,10 @@ namespace {
 // handed to someone else since).
 SRWLOCK g_hookLock = SRWLOCK_INIT;
 DWORD g_index = FLS_OUT_OF_INDEXES;
+// Thread-local, not fiber-local: the value belongs to the thread, whichever fiber asked.
+// TLS slots live in the thread's own block, which is still there while its FLS callbacks
+// run at its exit.
+std::atomic<DWORD> g_valueIndex{TLS_OUT_OF_INDEXES};
 std::atomic<ThreadExitFunction> g_onExit{nullptr};
 
 // A thread stores its own id. The callback also runs when FlsFree drops the values of
@@ -27,10 +32,12 @@ void* RequestValue() {
   return reinterpret_cast<void*>(static_cast<std::uintptr_t>(::GetCurrentThreadId()));
 }
 
-void NTAPI AtThreadExit(void* value) {
-  if (value != RequestValue()) return;
+void NTAPI AtThreadExit(void* request) {
+  if (request != RequestValue()) return;
   const ThreadExitFunction onExit = g_onExit.load(std::memory_order_acquire);
-  if (onExit != nullptr) onExit();
+  if (onExit == nullptr) return;
+  void* const value = ::TlsGetValue(g_valueIndex.load(std::memory_order_acquire));
+  if (value != nullptr) onExit(value);
 }
 
 class ExclusiveHold {
@@ -46,16 +53,25 @@ class ExclusiveHold {
 bool InstallThreadExitHook(ThreadExitFunction onExit) {
   ExclusiveHold hold;
   if (g_index != FLS_OUT_OF_INDEXES) return true;
+  const DWORD valueIndex = ::TlsAlloc();
+  if (valueIndex == TLS_OUT_OF_INDEXES) return false;
   const DWORD index = ::FlsAlloc(&AtThreadExit);
-  if (index == FLS_OUT_OF_INDEXES) return false;
+  if (index == FLS_OUT_OF_INDEXES) {
+    ::TlsFree(valueIndex);
+    return false;
+  }
+  g_valueIndex.store(valueIndex, std::memory_order_release);
   g_onExit.store(onExit, std::memory_order_release);
   g_index = index;
   return true;
 }
 
-bool RunAtThreadExit() {
+bool RunAtThreadExit(void* value) {
+  if (value == nullptr) return false;
   ExclusiveHold hold;
-  return g_index != FLS_OUT_OF_INDEXES && ::FlsSetValue(g_index, RequestValue()) != FALSE;
+  return g_index != FLS_OUT_OF_INDEXES &&
+         ::TlsSetValue(g_valueIndex.load(std::memory_order_relaxed), value) != FALSE &&
+         ::FlsSetValue(g_index, RequestValue()) != FALSE;
 }
 
 void RemoveThreadExitHook() {
@@ -66,6 +82,7 @@ void RemoveThreadExitHook() {
   g_onExit.store(nullptr, std::memory_order_release);
   ::FlsFree(g_index);
   g_index = FLS_OUT_OF_INDEXES;
+  ::TlsFree(g_valueIndex.exchange(TLS_OUT_OF_INDEXES, std::memory_order_acq_rel));
 }
 
 }  // namespace vx::platform
