@@ -32,6 +32,10 @@ void* BridgeAlloc(std::size_t size, Fill fill) {
 
 void BridgeFree(void* block) { std::free(block); }
 
+void PoisonUnallocated(void* block, std::size_t size) {
+  if (g_poison.load(std::memory_order_relaxed)) std::memset(block, testing::kPoisonByte, size);
+}
+
 namespace testing {
 void FailAllocationAfter(std::uint64_t n) {
   g_failAt.store(n == 0 ? 0 : g_allocationCount.load(std::memory_order_relaxed) + n,

@@ -17,6 +17,11 @@ enum class Fill { kZero, kNone };
 void* BridgeAlloc(std::size_t size, Fill fill = Fill::kZero);
 void BridgeFree(void* block);
 
+// For a block the caller writes in full without having allocated it (one on the stack): under
+// test it is poisoned as a Fill::kNone block is, so that a byte left unwritten shows; else
+// nothing is done.
+void PoisonUnallocated(void* block, std::size_t size);
+
 // Frees a BridgeAlloc block: the deleter of every owner of one.
 struct BridgeDeleter {
   void operator()(void* block) const noexcept { BridgeFree(block); }

@@ -58,6 +58,21 @@ jbyteArray BuildCallbackMessage(JNIEnv* env, const VXMSG* message) {
     return HeaderOnly(env, message, kCodeMissing);
   }
 
+  // Most messages are short: written once on the stack, they need no allocation and read the
+  // service's record only once. A long text ends the trial before it is converted.
+  {
+    unsigned char onStack[kStackMessageBytes];
+    PoisonUnallocated(onStack, sizeof onStack);
+    ResultWriter writer(onStack + kMessageHeaderSize, onStack + sizeof onStack,
+                        ResultWriter::Texts::kStackOnly);
+    EncodeCubePayload(writer, cube);
+    if (!writer.Overflowed()) {
+      WriteMessageHeader(onStack, message, 0, writer.Written());
+      return NewJavaByteArray(env, onStack,
+                              static_cast<std::int32_t>(kMessageHeaderSize + writer.Written()));
+    }
+  }
+
   SizeCounter counter;
   EncodeCubePayload(counter, cube);
   if (counter.size() > kMaxReplyBytes - kMessageHeaderSize) {

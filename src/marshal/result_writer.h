@@ -53,8 +53,13 @@ class SizeCounter {
 // pass the end writes nothing and marks the writer overflowed.
 class ResultWriter {
  public:
-  ResultWriter(unsigned char* start, unsigned char* end)
-      : m_start(start), m_pos(start), m_end(end) {}
+  // What a text that needs scratch memory to be converted does: it is converted (kScratch),
+  // or it counts as not fitting (kStackOnly: a trial write into a block on the stack, which
+  // falls back to a measured buffer when it overflows).
+  enum class Texts { kScratch, kStackOnly };
+
+  ResultWriter(unsigned char* start, unsigned char* end, Texts texts = Texts::kScratch)
+      : m_start(start), m_pos(start), m_end(end), m_stackOnly(texts == Texts::kStackOnly) {}
 
   void Bytes(const void* bytes, std::size_t count) {
     if (!Room(count)) return;
@@ -104,7 +109,8 @@ class ResultWriter {
     // Room for the bytes, with the NUL kept back; a length field holds no more.
     std::size_t room = static_cast<std::size_t>(m_end - body) - 1;
     if (room >= static_cast<std::size_t>(INT32_MAX)) room = INT32_MAX - 1;
-    const std::size_t size = m_texts.Write(ansi, scan, body, room);
+    const std::size_t size = m_stackOnly ? m_texts.WriteWithoutScratch(ansi, scan, body, room)
+                                         : m_texts.Write(ansi, scan, body, room);
     if (size > room) {
       m_overflowed = true;
       return;
@@ -131,6 +137,7 @@ class ResultWriter {
   unsigned char* m_pos;
   unsigned char* m_end;
   bool m_overflowed = false;
+  bool m_stackOnly;
   AnsiToUtf8Converter m_texts;
 };
 

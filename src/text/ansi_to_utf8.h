@@ -63,24 +63,13 @@ class AnsiToUtf8Converter {
   // The write step: the UTF-8 form of a text scanned with ScanText into `out`, which has
   // room for `capacity` bytes. Returns the bytes written, or kNoRoom when they do not fit.
   std::size_t Write(const char* ansi, TextScan scan, unsigned char* out, std::size_t capacity) {
-    switch (RoadFor(scan)) {
-      case Road::kCopy:
-        if (scan.length > capacity) return kNoRoom;
-        CopyShort(out, ansi, scan.length);
-        return scan.length;
-      case Road::kStack: {
-        if (capacity == 0) return kNoRoom;  // a text that is not ASCII takes a byte at least
-        const platform::AnsiToUtf8Route route = Route();
-        const int size = route.convert(route.state, ansi, Length(scan),
-                                       reinterpret_cast<char*>(out), Room(capacity));
-        if (size > 0) return static_cast<std::size_t>(size);
-        if (size == 0) return kNoRoom;
-        break;
-      }
-      case Road::kScratch:
-        break;
-    }
-    return WriteThroughScratch(ansi, scan.length, out, capacity);
+    return WriteBy(ansi, scan, out, capacity, true);
+  }
+
+  // As Write, without scratch memory: a text that would need it answers kNoRoom.
+  std::size_t WriteWithoutScratch(const char* ansi, TextScan scan, unsigned char* out,
+                                  std::size_t capacity) {
+    return WriteBy(ansi, scan, out, capacity, false);
   }
 
   // The write step into a string: false, with `out` untouched, when scratch memory cannot
@@ -110,6 +99,28 @@ class AnsiToUtf8Converter {
 
  private:
   enum class Road { kCopy, kStack, kScratch };
+
+  std::size_t WriteBy(const char* ansi, TextScan scan, unsigned char* out, std::size_t capacity,
+                      bool scratch) {
+    switch (RoadFor(scan)) {
+      case Road::kCopy:
+        if (scan.length > capacity) return kNoRoom;
+        CopyShort(out, ansi, scan.length);
+        return scan.length;
+      case Road::kStack: {
+        if (capacity == 0) return kNoRoom;  // a text that is not ASCII takes a byte at least
+        const platform::AnsiToUtf8Route route = Route();
+        const int size = route.convert(route.state, ansi, Length(scan),
+                                       reinterpret_cast<char*>(out), Room(capacity));
+        if (size > 0) return static_cast<std::size_t>(size);
+        if (size == 0) return kNoRoom;
+        break;
+      }
+      case Road::kScratch:
+        break;
+    }
+    return scratch ? WriteThroughScratch(ansi, scan.length, out, capacity) : kNoRoom;
+  }
 
   static Road RoadFor(TextScan scan) {
     if (scan.ascii) return Road::kCopy;

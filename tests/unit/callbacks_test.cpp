@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <atomic>
 #include <condition_variable>
+#include <cstring>
 #include <mutex>
 #include <optional>
 #include <thread>
@@ -13,10 +14,12 @@
 #include "callback/callback_target.h"
 #include "callback/callback_threads.h"
 #include "callback/callbacks.h"
+#include "ctype_locale.h"
 #include "fakejni/fakejni.h"
 #include "log/log_thread.h"
 #include "log_capture.h"
 #include "record_builder.h"
+#include "text/ansi_to_utf8.h"
 
 namespace vxtest {
 namespace {
@@ -107,21 +110,64 @@ TEST_F(Callbacks, WorkedExampleIs67Bytes) {
   EXPECT_EQ(jvm().LocalRefsFreedAtDetach(), 0u);
 }
 
-// The message buffer is not zero-filled: over poisoned memory the bytes are the same.
+// The message block is not zero-filled: over poisoned memory the bytes are the same, on the
+// stack and in an allocated buffer alike.
 TEST_F(Callbacks, EveryMessageByteIsWritten) {
-  vx::ResultCube cube = b.Cube(b.List({"A", ""}), b.List({"B"}), b.List({"C"}),
-                               {RecordBuilder::Fixed(6, 7), b.Text("")});
-  vx::VXMSG message{1, 2, 0, 4, 5, 0, &cube};
-  OnServiceThread([&] { vx::CsqDataCallback(&message); });
-  vx::testing::PoisonUnfilledBlocks(true);
-  OnServiceThread([&] { vx::CsqDataCallback(&message); });
-  vx::testing::PoisonUnfilledBlocks(false);
-  const auto deliveries = Deliveries();
-  ASSERT_EQ(deliveries.size(), 2u);
-  EXPECT_EQ(deliveries[1].bytes, deliveries[0].bytes);
-  EXPECT_EQ(
-      std::count(deliveries[0].bytes.begin(), deliveries[0].bytes.end(), vx::testing::kPoisonByte),
-      0);
+  const std::string longText(vx::kStackMessageBytes, 'x');
+  for (const char* last : {"", longText.c_str()}) {
+    SCOPED_TRACE(std::strlen(last));
+    vx::ResultCube cube = b.Cube(b.List({"A", ""}), b.List({"B"}), b.List({"C"}),
+                                 {RecordBuilder::Fixed(6, 7), b.Text(last)});
+    vx::VXMSG message{1, 2, 0, 4, 5, 0, &cube};
+    m_deliveries.clear();
+    OnServiceThread([&] { vx::CsqDataCallback(&message); });
+    vx::testing::PoisonUnfilledBlocks(true);
+    OnServiceThread([&] { vx::CsqDataCallback(&message); });
+    vx::testing::PoisonUnfilledBlocks(false);
+    const auto deliveries = Deliveries();
+    ASSERT_EQ(deliveries.size(), 2u);
+    EXPECT_EQ(deliveries[1].bytes, deliveries[0].bytes);
+    EXPECT_EQ(std::count(deliveries[0].bytes.begin(), deliveries[0].bytes.end(),
+                         vx::testing::kPoisonByte),
+              0);
+  }
+}
+
+// A message of up to kStackMessageBytes is written without an allocation, so it arrives whole
+// when no memory can be had; a longer one, or one whose text needs scratch memory to be
+// converted, gets the no-memory header.
+TEST_F(Callbacks, ShortMessagesNeedNoMemory) {
+  VX_USE_LOCALE(vx::testlocale::kGbk);
+  // 28 header bytes, three lists of one one-byte text (30), the value count (4), and a text
+  // value of 6 bytes beside its own.
+  const auto textValue = [&](const std::string& text) {
+    vx::ResultCube cube =
+        b.Cube(b.List({"A"}), b.List({"B"}), b.List({"C"}), {b.Text(text.c_str())});
+    vx::VXMSG message{1, 2, 0, 4, 5, 0, &cube};
+    m_deliveries.clear();
+    vx::testing::FailAllAllocations(true);
+    OnServiceThread([&] { vx::CsqDataCallback(&message); });
+    vx::testing::FailAllAllocations(false);
+    const auto deliveries = Deliveries();
+    return deliveries.size() == 1 ? deliveries[0].bytes : std::vector<std::uint8_t>{};
+  };
+  const std::string fits(vx::kStackMessageBytes - 68, 'x');
+  const auto whole = textValue(fits);
+  ASSERT_EQ(whole.size(), static_cast<std::size_t>(vx::kStackMessageBytes));
+  EXPECT_EQ(std::vector<std::uint8_t>(whole.end() - 4, whole.end()), U8({'x', 'x', 'x', 0}));
+  const auto gbk = textValue("\xD6\xD0\xCE\xC4");
+  EXPECT_EQ(std::vector<std::uint8_t>(gbk.end() - 7, gbk.end()),
+            U8({0xE4, 0xB8, 0xAD, 0xE6, 0x96, 0x87, 0}));
+
+  std::string longGbk;
+  while (longGbk.size() <= vx::kStackTextBytes) longGbk += "\xD6\xD0";
+  for (const std::string& text : {fits + "x", longGbk}) {
+    SCOPED_TRACE(text.size());
+    const auto header = textValue(text);
+    ASSERT_EQ(header.size(), static_cast<std::size_t>(vx::kMessageHeaderSize));
+    EXPECT_EQ(std::vector<std::uint8_t>(header.begin() + 8, header.begin() + 12),
+              U8({0x83, 0x96, 0x98, 0x00}));  // 10000003
+  }
 }
 
 TEST_F(Callbacks, ErrorMessageCarriesNoPayload) {

@@ -721,9 +721,13 @@ public final class JvmBench {
               timed(n -> fire(SimControl.CNQ, 1, n, message)));
       double[] m =
           compare("callback delivery on a service thread, attached mode, " + names[s],
-              "threads-" + size, count, bridge, floor, service);
+              "threads-" + size, count, bridge, floor, service, parkedFiring(1, message));
       rowsWithAndWithoutService(
           "callback delivery, service thread, attached mode, " + names[s], m, 1.2, "1.2x");
+      diagnosticRow(
+          "diagnostic: attached mode, " + names[s] + ", log thread held in logAPICallBack",
+          m[3],
+          m[1]);
       Double cycle = perMessage.get("detached-" + size);
       if (cycle != null) {
         row("... per-message mode, same delivery (default-mode JVM run before)", time(cycle), "-",
