@@ -16,7 +16,8 @@
 #                                        (dll_test's FreeLibrary and ExitProcess runs, its
 #                                        export and import tables, the service DLL loads),
 #                                        exports, glibc only, jar contents, the Maven
-#                                        consumer, JarOnlyTest
+#                                        consumer, JarOnlyTest and the README example on
+#                                        every JDK
 # A failure of the Windows tests does not stop the Linux build and the jar checks; the
 # script exits non-zero at the end.
 set -euo pipefail
@@ -63,7 +64,7 @@ if ((quick)); then
   cmake --build "$linux" -j "$jobs" --target veltrix_api_maven veltrix_sim_maven \
     veltrix_jaronly_tests
   ctest --test-dir "$linux" --output-on-failure -R \
-    '^(veltrixjni_exports|veltrixjni_needs_glibc_only|sim_exports_default|sim_needs_glibc_only|jar_contents_api|jar_contents_sim|maven_consumer|jvm[.]JarOnlyTest[.].*)$'
+    '^(veltrixjni_exports|veltrixjni_needs_glibc_only|sim_exports_default|sim_needs_glibc_only|jar_contents_api|jar_contents_sim|maven_consumer|jvm[0-9]*[.](JarOnlyTest[.].*|readme_example))$'
 else
   cmake --build "$linux" -j "$jobs"
   ctest --test-dir "$linux" --output-on-failure -j "$jobs"
