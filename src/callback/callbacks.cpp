@@ -63,8 +63,7 @@ jbyteArray BuildCallbackMessage(JNIEnv* env, const VXMSG* message) {
   {
     unsigned char onStack[kStackMessageBytes];
     PoisonUnallocated(onStack, sizeof onStack);
-    ResultWriter writer(onStack + kMessageHeaderSize, onStack + sizeof onStack,
-                        ResultWriter::Texts::kStackOnly);
+    StackResultWriter writer(onStack + kMessageHeaderSize, onStack + sizeof onStack);
     EncodeCubePayload(writer, cube);
     if (!writer.Overflowed()) {
       WriteMessageHeader(onStack, message, 0, writer.Written());

@@ -51,15 +51,16 @@ class SizeCounter {
 
 // A write position into a payload, with the payload's start and end. A write that would
 // pass the end writes nothing and marks the writer overflowed.
-class ResultWriter {
+//
+// What a text that needs scratch memory to be converted does is fixed by the type: it is
+// converted (ResultWriter), or it counts as not fitting (StackResultWriter: a trial write
+// into a block on the stack, which falls back to a measured buffer when it overflows). A
+// type, not a flag: the writer in the encoders' loops holds its positions and converter only.
+template <bool kScratchTexts>
+class BasicResultWriter {
  public:
-  // What a text that needs scratch memory to be converted does: it is converted (kScratch),
-  // or it counts as not fitting (kStackOnly: a trial write into a block on the stack, which
-  // falls back to a measured buffer when it overflows).
-  enum class Texts { kScratch, kStackOnly };
-
-  ResultWriter(unsigned char* start, unsigned char* end, Texts texts = Texts::kScratch)
-      : m_start(start), m_pos(start), m_end(end), m_stackOnly(texts == Texts::kStackOnly) {}
+  BasicResultWriter(unsigned char* start, unsigned char* end)
+      : m_start(start), m_pos(start), m_end(end) {}
 
   void Bytes(const void* bytes, std::size_t count) {
     if (!Room(count)) return;
@@ -109,8 +110,9 @@ class ResultWriter {
     // Room for the bytes, with the NUL kept back; a length field holds no more.
     std::size_t room = static_cast<std::size_t>(m_end - body) - 1;
     if (room >= static_cast<std::size_t>(INT32_MAX)) room = INT32_MAX - 1;
-    const std::size_t size = m_stackOnly ? m_texts.WriteWithoutScratch(ansi, scan, body, room)
-                                         : m_texts.Write(ansi, scan, body, room);
+    const std::size_t size = AnsiToUtf8Converter::Copies(scan)
+                                 ? AnsiToUtf8Converter::Copy(ansi, scan, body, room)
+                                 : Converted(ansi, scan, body, room);
     if (size > room) {
       m_overflowed = true;
       return;
@@ -126,6 +128,11 @@ class ResultWriter {
   std::int64_t Written() const { return m_pos - m_start; }
 
  private:
+  std::size_t Converted(const char* ansi, TextScan scan, unsigned char* body, std::size_t room) {
+    return kScratchTexts ? m_texts.Write(ansi, scan, body, room)
+                         : m_texts.WriteWithoutScratch(ansi, scan, body, room);
+  }
+
   bool Room(std::size_t count) {
     if (m_overflowed || count > static_cast<std::size_t>(m_end - m_pos)) {
       m_overflowed = true;
@@ -137,9 +144,11 @@ class ResultWriter {
   unsigned char* m_pos;
   unsigned char* m_end;
   bool m_overflowed = false;
-  bool m_stackOnly;
   AnsiToUtf8Converter m_texts;
 };
+
+using ResultWriter = BasicResultWriter<true>;
+using StackResultWriter = BasicResultWriter<false>;
 
 // ---- Value counts --------------------------------------------------------------------------
 

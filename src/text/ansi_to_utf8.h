@@ -60,16 +60,49 @@ class AnsiToUtf8Converter {
     return MeasureThroughScratch(ansi, scan.length);
   }
 
+  // Whether a text takes the copying road (it is ASCII, the same in UTF-8), and that road
+  // alone: what Write does for such a text, without a converter. For a sink whose loops keep
+  // it in registers: the converter's address is then never taken for the commonest texts.
+  static bool Copies(TextScan scan) { return RoadFor(scan) == Road::kCopy; }
+  static std::size_t Copy(const char* ansi, TextScan scan, unsigned char* out,
+                          std::size_t capacity) {
+    if (scan.length > capacity) return kNoRoom;
+    CopyShort(out, ansi, scan.length);
+    return scan.length;
+  }
+
   // The write step: the UTF-8 form of a text scanned with ScanText into `out`, which has
   // room for `capacity` bytes. Returns the bytes written, or kNoRoom when they do not fit.
   std::size_t Write(const char* ansi, TextScan scan, unsigned char* out, std::size_t capacity) {
-    return WriteBy(ansi, scan, out, capacity, true);
+    switch (RoadFor(scan)) {
+      case Road::kCopy:
+        return Copy(ansi, scan, out, capacity);
+      case Road::kStack: {
+        if (capacity == 0) return kNoRoom;  // a text that is not ASCII takes a byte at least
+        const platform::AnsiToUtf8Route route = Route();
+        const int size = route.convert(route.state, ansi, Length(scan),
+                                       reinterpret_cast<char*>(out), Room(capacity));
+        if (size > 0) return static_cast<std::size_t>(size);
+        if (size == 0) return kNoRoom;
+        break;
+      }
+      case Road::kScratch:
+        break;
+    }
+    return WriteThroughScratch(ansi, scan.length, out, capacity);
   }
 
   // As Write, without scratch memory: a text that would need it answers kNoRoom.
   std::size_t WriteWithoutScratch(const char* ansi, TextScan scan, unsigned char* out,
                                   std::size_t capacity) {
-    return WriteBy(ansi, scan, out, capacity, false);
+    if (RoadFor(scan) != Road::kStack) {
+      return scan.ascii ? Write(ansi, scan, out, capacity) : kNoRoom;
+    }
+    if (capacity == 0) return kNoRoom;
+    const platform::AnsiToUtf8Route route = Route();
+    const int size = route.convert(route.state, ansi, Length(scan), reinterpret_cast<char*>(out),
+                                   Room(capacity));
+    return size > 0 ? static_cast<std::size_t>(size) : kNoRoom;
   }
 
   // The write step into a string: false, with `out` untouched, when scratch memory cannot
@@ -99,28 +132,6 @@ class AnsiToUtf8Converter {
 
  private:
   enum class Road { kCopy, kStack, kScratch };
-
-  std::size_t WriteBy(const char* ansi, TextScan scan, unsigned char* out, std::size_t capacity,
-                      bool scratch) {
-    switch (RoadFor(scan)) {
-      case Road::kCopy:
-        if (scan.length > capacity) return kNoRoom;
-        CopyShort(out, ansi, scan.length);
-        return scan.length;
-      case Road::kStack: {
-        if (capacity == 0) return kNoRoom;  // a text that is not ASCII takes a byte at least
-        const platform::AnsiToUtf8Route route = Route();
-        const int size = route.convert(route.state, ansi, Length(scan),
-                                       reinterpret_cast<char*>(out), Room(capacity));
-        if (size > 0) return static_cast<std::size_t>(size);
-        if (size == 0) return kNoRoom;
-        break;
-      }
-      case Road::kScratch:
-        break;
-    }
-    return scratch ? WriteThroughScratch(ansi, scan.length, out, capacity) : kNoRoom;
-  }
 
   static Road RoadFor(TextScan scan) {
     if (scan.ascii) return Road::kCopy;
